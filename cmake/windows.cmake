@@ -1,0 +1,34 @@
+# Helpers for the Windows (MinGW-w64) side of the build.
+
+set(ZEL_WINE_IDL_DIR /usr/include/wine/wine/windows CACHE PATH "Standard .idl files (libwine-dev)")
+
+# Everything links libgcc, libstdc++ and winpthread statically: the DLLs and
+# test programs then import only Windows system DLLs.
+add_link_options(-static -static-libgcc -static-libstdc++)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600)
+
+# zel_idl(<name> <idl file>): runs widl on the file and defines, in the
+# current binary dir, <name>.h, <name>_i.c and <name>.tlb.  Sets
+# <name>_IDL_OUTPUTS to the generated header and GUID source.
+function(zel_idl name idl)
+  set(out ${CMAKE_CURRENT_BINARY_DIR})
+  add_custom_command(
+    OUTPUT ${out}/${name}.h ${out}/${name}_i.c ${out}/${name}.tlb
+    COMMAND ${ZEL_WIDL} --${ZEL_WINE_ARCH} -I${ZEL_WINE_IDL_DIR} -L${ZEL_STDOLE_DIR}
+            -h -H ${out}/${name}.h -u -U ${out}/${name}_i.c -t -T ${out}/${name}.tlb
+            ${CMAKE_CURRENT_SOURCE_DIR}/${idl}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${idl}
+    COMMENT "widl ${idl}"
+    VERBATIM)
+  set(${name}_IDL_OUTPUTS ${out}/${name}.h ${out}/${name}_i.c PARENT_SCOPE)
+  set(${name}_TLB ${out}/${name}.tlb PARENT_SCOPE)
+endfunction()
+
+# zel_com_dll(<target> <def file> sources...): an in-process server DLL named
+# <target>.dll in bin/, exporting the four COM entry points.
+function(zel_com_dll target def)
+  add_library(${target} SHARED ${ARGN} ${def})
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${target})
+  target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
+  target_link_libraries(${target} PRIVATE oleaut32 ole32 uuid advapi32 user32)
+endfunction()

@@ -1,0 +1,52 @@
+// zelcrypto.dll: the class table and the four exported entry points.
+#include "objects/misc.h"
+#include "server/com_dispatch.h"
+#include "server/com_server.h"
+
+namespace {
+
+// {BADEE840-3BEB-4D0F-A2EB-AA475BEAE432}
+constexpr GUID kAppId = {0xbadee840, 0x3beb, 0x4d0f, {0xa2, 0xeb, 0xaa, 0x47, 0x5b, 0xea, 0xe4, 0x32}};
+
+const zel::ClassEntry kClasses[] = {
+    {&CLSID_ZELCryptoMisc, L"Valdergast.ZELCryptoMisc", zel::CreateComObject<CZELCryptoMisc>},
+};
+
+const zel::ServerInfo kServer = {
+    kClasses, sizeof(kClasses) / sizeof(kClasses[0]), L"2", &LIBID_cryptoLib, 2, 0, 1033,
+    &kAppId,  L"ZELCrypto", L"zelcrypto.DLL",
+};
+
+} // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+{
+    // On FreeLibrary (not at process exit) let go of the cached type library.
+    if (reason == DLL_PROCESS_DETACH && !reserved)
+        zel::ReleaseTypeLibrary();
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
+{
+    return zel::GetClassObject(kServer, clsid, riid, out);
+}
+
+STDAPI DllCanUnloadNow()
+{
+    return zel::CanUnloadNow();
+}
+
+STDAPI DllRegisterServer()
+{
+    return zel::RegisterServer(kServer);
+}
+
+STDAPI DllUnregisterServer()
+{
+    return zel::UnregisterServer(kServer);
+}
+
+} // extern "C"
