@@ -116,7 +116,9 @@ void XBlob::Insert(const XBlob& other, uint32_t pos)
     Checked(total);
     if (total >= capacity_)
         Grow(other.capacity_);
-    if (pos < length_) {
+    // An empty other may have no array at all (a moved-from buffer), and
+    // memcpy must not be handed a null pointer even for 0 bytes.
+    if (n && pos < length_) {
         std::memmove(data_ + pos + n, data_ + pos, length_ - pos);
         std::memcpy(data_ + pos, other.data_, n);
     } else if (n) {
@@ -137,6 +139,8 @@ void XBlob::Erase(uint32_t pos, uint32_t count)
 {
     if (uint64_t(pos) + count > length_)
         count = length_ - pos;
+    if (count == 0)
+        return; // also keeps a null array (moved-from buffer) away from memmove
     std::memmove(data_ + pos, data_ + pos + count, length_ - pos - count);
     length_ -= count;
 }

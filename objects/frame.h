@@ -20,7 +20,9 @@ class Frame {
 public:
     enum ResultStart { kClearResult, kKeepResult };
 
-    explicit Frame(const ClassIdentity& identity) : identity_(identity) {}
+    // Clears the thread's error record: a failure reported without one must
+    // not let a caller find an older record and take it for this call's.
+    explicit Frame(const ClassIdentity& identity) : identity_(identity) { SetErrorInfo(0, nullptr); }
     Frame(const Frame&) = delete;
     Frame& operator=(const Frame&) = delete;
     // Unlocks whatever is still locked and releases every blob it holds.

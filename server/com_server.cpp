@@ -191,10 +191,17 @@ HRESULT UnregisterServer(const ServerInfo& server)
         keep(FromWin32(DeleteTree(independent)));
         keep(FromWin32(DeleteTree(L"CLSID\\" + GuidText(*entry.clsid))));
     }
-    const HRESULT hr = UnRegisterTypeLib(*server.libid, server.libMajor, server.libMinor, server.libLocale,
-                                         sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
-    if (hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY)
-        keep(hr);
+    // A type library that is not registered (a second unregistration) is not
+    // an error; Wine's UnRegisterTypeLib answers E_INVALIDARG for it, so ask first.
+    BSTR registeredPath = nullptr;
+    if (SUCCEEDED(QueryPathOfRegTypeLib(*server.libid, server.libMajor, server.libMinor, server.libLocale,
+                                        &registeredPath))) {
+        SysFreeString(registeredPath);
+        const HRESULT hr = UnRegisterTypeLib(*server.libid, server.libMajor, server.libMinor, server.libLocale,
+                                             sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+        if (hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY)
+            keep(hr);
+    }
     if (server.appid) {
         keep(FromWin32(DeleteTree(L"AppID\\" + GuidText(*server.appid))));
         keep(FromWin32(DeleteTree(std::wstring(L"AppID\\") + server.appModuleKey)));

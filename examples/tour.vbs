@@ -1,0 +1,104 @@
+' A tour of ZELCrypto from VBScript: blobs and what the Misc object does
+' with them.  Run it with cscript:
+'
+'     cscript //nologo tour.vbs
+Option Explicit
+
+Dim misc, blob, other, item, record, n, bytes
+Set misc = CreateObject("Valdergast.ZELCryptoMisc")
+
+Sub Show(label, value)
+  WScript.Echo "  " & label & Space(24 - Len(label)) & value
+End Sub
+
+' ---------------------------------------------------------------------------
+WScript.Echo "Blobs hold bytes and show them in several ways"
+Set blob = CreateObject("Valdergast.ZELBlob")
+blob.Text = "Hello, world"
+Show "Text", blob.Text
+Show "Hex", blob.Hex
+Show "Base64", blob.Base64
+Show "Length", blob.Length
+
+' Any view can also fill the blob.  Hex may be upper or lower case and may
+' have blanks; Base64 may be split into lines.
+Set other = CreateObject("Valdergast.ZELBlob")
+other.Hex = "48 65 6C 6C 6F"
+Show "from Hex", other.Text
+other.Base64 = "d29y" & vbCrLf & "bGQ="
+Show "from Base64", other.Text
+
+' Bytes is an array of bytes, the form streams and other components use.
+other.Bytes = Array(90, 69, 76)
+Show "from Array(90, 69, 76)", other.Text
+bytes = blob.Bytes
+other.Bytes = bytes
+Show "from blob.Bytes", other.Text
+other.Clear
+Show "after Clear, Length", other.Length
+
+' ---------------------------------------------------------------------------
+WScript.Echo ""
+WScript.Echo "Packing numbers into a blob: four bytes, most significant first"
+Set record = CreateObject("Valdergast.ZELBlob")
+misc.InsertLongToBlob record, 0, 16909060
+Show "16909060", record.Hex
+misc.InsertLongToBlob record, record.Length, -1
+Show "then -1 at the end", record.Hex
+n = misc.ExtractLongFromBlob(record, 0)
+Show "extracted at 0", n & ", leaving " & record.Hex
+n = misc.ExtractLongFromBlob(record, 0)
+Show "extracted again", n & ", leaving """ & record.Hex & """"
+
+' ---------------------------------------------------------------------------
+WScript.Echo ""
+WScript.Echo "Packing blobs: a four-byte length, then the bytes"
+Set item = CreateObject("Valdergast.ZELBlob")
+item.Text = "alice"
+misc.InsertLongToBlob record, 0, 7                       ' a record number,
+misc.InsertBlobToBlob record, record.Length, item        ' a name,
+item.Hex = "cafebabe"
+misc.InsertBlobToBlob record, record.Length, item        ' and some data
+Show "the record", record.Hex
+
+' Taking things out in the same order gives them back and empties the record.
+n = misc.ExtractLongFromBlob(record, 0)
+Show "number", n
+Set item = misc.ExtractBlobFromBlob(record, 0)
+Show "name", item.Text
+Set item = misc.ExtractBlobFromBlob(record, 0)
+Show "data", item.Hex
+Show "left in the record", record.Length & " bytes"
+
+' ---------------------------------------------------------------------------
+WScript.Echo ""
+WScript.Echo "When something goes wrong"
+' A length field that promises more bytes than follow: the method refuses
+' and the blob is left as it was.
+record.Hex = "00000010" & "414243"
+On Error Resume Next
+Set item = misc.ExtractBlobFromBlob(record, 0)
+Show "Err.Number", "&H" & Hex(Err.Number)
+Show "Err.Source", Err.Source
+Show "Err.Description", Err.Description
+Err.Clear
+Show "the blob still holds", record.Hex
+
+' Something that is not a blob where a blob belongs.
+misc.InsertLongToBlob Nothing, 0, 1
+Show "Nothing for a blob", Err.Description
+Err.Clear
+
+' A position past the end of the blob.
+misc.InsertLongToBlob record, 100, 1
+Show "position 100", Err.Number & " " & Err.Description
+Err.Clear
+
+' Text that is not hex.
+other.Hex = "12 3"
+Show "Hex = ""12 3""", Err.Description
+Err.Clear
+On Error GoTo 0
+
+WScript.Echo ""
+WScript.Echo "End of the tour."

@@ -1,0 +1,195 @@
+#include "support.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace zeltest {
+
+std::string HrText(HRESULT hr)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+testing::AssertionResult HrEqual(const char* expectedText, const char* actualText, HRESULT expected,
+                                 HRESULT actual)
+{
+    if (expected == actual)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << actualText << " is " << HrText(actual) << ", expected " << expectedText
+                                       << " = " << HrText(expected);
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string result;
+    for (wchar_t c : text) {
+        if (c >= 32 && c < 127) {
+            result += char(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
+            result += escaped;
+        }
+    }
+    return result;
+}
+
+std::string GuidText(REFGUID guid)
+{
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return Narrow(text);
+}
+
+ErrorRecord TakeErrorRecord()
+{
+    ErrorRecord record;
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info)
+        return record;
+    record.present = true;
+    BSTR text = nullptr;
+    if (SUCCEEDED(info->GetDescription(&text)) && text)
+        record.description.assign(text, SysStringLen(text));
+    SysFreeString(text);
+    text = nullptr;
+    if (SUCCEEDED(info->GetSource(&text)) && text)
+        record.source.assign(text, SysStringLen(text));
+    SysFreeString(text);
+    info->GetGUID(&record.guid);
+    info->Release();
+    return record;
+}
+
+void ClearErrorRecord()
+{
+    SetErrorInfo(0, nullptr);
+}
+
+testing::AssertionResult HasErrorRecord(const ErrorRecord& record, const std::wstring& description,
+                                        const std::wstring& source, REFGUID guid)
+{
+    if (!record.present)
+        return testing::AssertionFailure() << "no error record";
+    if (record.description != description || record.source != source || !IsEqualGUID(record.guid, guid)) {
+        return testing::AssertionFailure()
+               << "error record is {\"" << Narrow(record.description) << "\", \"" << Narrow(record.source) << "\", "
+               << GuidText(record.guid) << "}, expected {\"" << Narrow(description) << "\", \"" << Narrow(source)
+               << "\", " << GuidText(guid) << "}";
+    }
+    return testing::AssertionSuccess();
+}
+
+ComPtr<IZELCryptoMisc> NewMisc()
+{
+    ComPtr<IZELCryptoMisc> misc;
+    const HRESULT hr = CoCreateInstance(CLSID_ZELCryptoMisc, nullptr, CLSCTX_INPROC_SERVER, IID_IZELCryptoMisc,
+                                        misc.OutVoid());
+    if (FAILED(hr) || !misc)
+        throw std::runtime_error("creating the Misc object failed: " + HrText(hr));
+    return misc;
+}
+
+ComPtr<IZELBlobScript> NewBlob(const std::wstring& hex)
+{
+    ComPtr<IZELBlobScript> blob;
+    HRESULT hr = CoCreateInstance(CLSID_ZELBlob, nullptr, CLSCTX_INPROC_SERVER, IID_IZELBlobScript, blob.OutVoid());
+    if (FAILED(hr) || !blob)
+        throw std::runtime_error("creating a blob failed: " + HrText(hr));
+    if (!hex.empty()) {
+        Bstr text(hex.c_str());
+        hr = blob->put_Hex(text);
+        if (FAILED(hr))
+            throw std::runtime_error("put_Hex failed: " + HrText(hr));
+    }
+    return blob;
+}
+
+std::wstring HexOf(IUnknown* blob)
+{
+    if (!blob)
+        return L"<null>";
+    ComPtr<IZELBlobScript> script;
+    if (FAILED(blob->QueryInterface(IID_IZELBlobScript, script.OutVoid())) || !script)
+        return L"<not a blob>";
+    BSTR text = nullptr;
+    if (FAILED(script->get_Hex(&text)))
+        return L"<get_Hex failed>";
+    std::wstring result(text ? text : L"", text ? SysStringLen(text) : 0);
+    SysFreeString(text);
+    return result;
+}
+
+XBlob BytesFromHex(const char* hex)
+{
+    XBlob bytes;
+    for (const char* p = hex; p[0] && p[1]; p += 2) {
+        unsigned value = 0;
+        std::sscanf(p, "%2x", &value);
+        bytes.AppendByte(uint8_t(value));
+    }
+    return bytes;
+}
+
+std::string HexOf(const XBlob& bytes)
+{
+    std::string text;
+    char pair[3];
+    for (uint32_t i = 0; i < bytes.Length(); ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", bytes.At(i));
+        text += pair;
+    }
+    return text;
+}
+
+STDMETHODIMP FakeDispatch::QueryInterface(REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP FakeBlob::QueryInterface(REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IZELBlob)) {
+        *out = static_cast<IZELBlob*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return FakeDispatch::QueryInterface(riid, out);
+}
+
+STDMETHODIMP FakeBlob::GetBuffer(XBlob** out)
+{
+    ++getBufferCalls;
+    if (locks <= unlocks)
+        getBufferWhileUnlocked = true;
+    if (FAILED(getBufferResult))
+        return getBufferResult;
+    *out = handOutNull ? nullptr : &buffer;
+    return S_OK;
+}
+
+STDMETHODIMP FakeBlob::Lock()
+{
+    ++locks;
+    return S_OK;
+}
+
+STDMETHODIMP FakeBlob::Unlock()
+{
+    ++unlocks;
+    return S_OK;
+}
+
+} // namespace zeltest

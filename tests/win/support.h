@@ -1,0 +1,178 @@
+// Helpers shared by the COM test programs: a small interface pointer holder,
+// error records, HRESULT assertions, blob and Misc objects, and counting test
+// doubles.
+#pragma once
+
+#include "blob/izelblob.h"
+#include "server/zelcrypto.h"
+#include "zelblob/zelblob.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+namespace zeltest {
+
+// Owns one reference to an interface.
+template <class T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(const ComPtr& other) : p_(other.p_)
+    {
+        if (p_)
+            p_->AddRef();
+    }
+    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ~ComPtr() { Reset(); }
+    ComPtr& operator=(ComPtr other) noexcept
+    {
+        std::swap(p_, other.p_);
+        return *this;
+    }
+
+    // Takes over a reference the caller already owns.
+    static ComPtr Attach(T* p)
+    {
+        ComPtr result;
+        result.p_ = p;
+        return result;
+    }
+
+    void Reset()
+    {
+        if (T* p = std::exchange(p_, nullptr))
+            p->Release();
+    }
+    T* Get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    // For out-parameters: releases what it holds first.
+    T** Out()
+    {
+        Reset();
+        return &p_;
+    }
+    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
+
+    template <class U>
+    ComPtr<U> As(REFIID iid) const
+    {
+        ComPtr<U> result;
+        if (p_)
+            p_->QueryInterface(iid, result.OutVoid());
+        return result;
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
+// HRESULTs compare and print as hexadecimal.
+std::string HrText(HRESULT hr);
+testing::AssertionResult HrEqual(const char* expectedText, const char* actualText, HRESULT expected,
+                                 HRESULT actual);
+#define EXPECT_HR(expected, actual) EXPECT_PRED_FORMAT2(::zeltest::HrEqual, HRESULT(expected), HRESULT(actual))
+#define ASSERT_HR(expected, actual) ASSERT_PRED_FORMAT2(::zeltest::HrEqual, HRESULT(expected), HRESULT(actual))
+
+std::string Narrow(const std::wstring& text);
+std::string GuidText(REFGUID guid);
+
+// The error record of the calling thread, taken with GetErrorInfo.
+struct ErrorRecord {
+    bool present = false;
+    std::wstring description;
+    std::wstring source;
+    GUID guid = GUID_NULL;
+};
+ErrorRecord TakeErrorRecord();
+void ClearErrorRecord();
+
+// Checks that an error record is installed with these fields.
+testing::AssertionResult HasErrorRecord(const ErrorRecord& record, const std::wstring& description,
+                                        const std::wstring& source, REFGUID guid);
+
+inline const wchar_t kMiscProgId[] = L"Valdergast.ZELCryptoMisc.2";
+inline const wchar_t kBlobProgId[] = L"Valdergast.ZELBlob.2";
+inline const wchar_t kNotABlob[] = L"Internal error: can't get source ZELBlob COM interface";
+inline const wchar_t kDataCorrupted[] = L"Crypto System: Data is corrupted - XBlob";
+
+ComPtr<IZELCryptoMisc> NewMisc();
+ComPtr<IZELBlobScript> NewBlob(const std::wstring& hex = L"");
+// The blob's bytes as lower-case hex (through its scripting interface).
+std::wstring HexOf(IUnknown* blob);
+
+// An XBlob holding the bytes of a hex text.
+XBlob BytesFromHex(const char* hex);
+std::string HexOf(const XBlob& bytes);
+
+// A BSTR owned for the duration of a statement or a scope.
+class Bstr {
+public:
+    explicit Bstr(const wchar_t* text) : b_(SysAllocString(text)) {}
+    Bstr(const wchar_t* text, UINT length) : b_(SysAllocStringLen(text, length)) {}
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    ~Bstr() { SysFreeString(b_); }
+    operator BSTR() const { return b_; }
+
+private:
+    BSTR b_;
+};
+
+// Reference counting for test doubles that live on the stack: the count
+// starts at 1 (the test's own reference) and the object never deletes itself,
+// so a test can compare the count after the code under test let go.
+class RefCounter {
+public:
+    ULONG AddRefCount() { return ULONG(InterlockedIncrement(&refs_)); }
+    ULONG ReleaseCount() { return ULONG(InterlockedDecrement(&refs_)); }
+    LONG Refs() const { return refs_; }
+
+private:
+    LONG refs_ = 1;
+};
+
+// An IDispatch that is no blob: every IDispatch member fails.
+class FakeDispatch : public IDispatch, public RefCounter {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefCount(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseCount(); }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
+};
+
+// A blob double: IDispatch plus IZELBlob over its own XBlob, counting what the
+// server does with it.  GetBuffer can be made to fail.
+class FakeBlob : public FakeDispatch, public IZELBlob {
+public:
+    explicit FakeBlob(const char* hex = "") : buffer(BytesFromHex(hex)) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefCount(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseCount(); }
+
+    STDMETHODIMP GetBuffer(XBlob** out) override;
+    STDMETHODIMP Lock() override;
+    STDMETHODIMP Unlock() override;
+
+    XBlob buffer;
+    HRESULT getBufferResult = S_OK; // a failure is returned without a buffer
+    bool handOutNull = false;       // succeed, but hand out a null buffer
+    int locks = 0;
+    int unlocks = 0;
+    int getBufferCalls = 0;
+    bool getBufferWhileUnlocked = false;
+};
+
+} // namespace zeltest
