@@ -72,6 +72,44 @@ Show "left in the record", record.Length & " bytes"
 
 ' ---------------------------------------------------------------------------
 WScript.Echo ""
+WScript.Echo "Digests and checksums of ""Hello, world"""
+' Each digest is a new blob; the checksums are numbers (show them with Hex).
+Show "MD5", misc.MD5(blob).Hex
+Show "SHA1", misc.SHA1(blob).Hex
+Show "Ripemd", misc.Ripemd(blob).Hex
+Show "CRC32", Hex(misc.CRC32(blob))
+Show "CRC24", Hex(misc.CRC24(blob))
+
+' ---------------------------------------------------------------------------
+WScript.Echo ""
+WScript.Echo "Random bytes"
+' Random hands its new blob back through its second argument, a variable.
+Dim salt
+misc.Random 8, salt
+Show "8 random bytes", salt.Hex
+misc.Random 8, other
+Show "8 more", other.Hex
+
+' ---------------------------------------------------------------------------
+WScript.Echo ""
+WScript.Echo "Keys from a password"
+' Keygen(hash, length, password, salt, passes): hash 1 = MD5, 2 = SHA-1,
+' 3 = RIPEMD-160.  With a salt and passes the password is hashed over and over
+' (passes 96: 65536 bytes per digest); the same inputs always give the same key.
+Dim password, key
+Set password = CreateObject("Valdergast.ZELBlob")
+password.Text = "correct horse battery staple"
+Set key = misc.Keygen(2, 32, password, salt, 96)
+Show "32-byte key", key.Hex
+Show "derived again", misc.Keygen(2, 32, password, salt, 96).Hex
+' Without a salt (Nothing) it is the digest of the password itself;
+' hash 0 stretches a seed with MD5 and SHA-1 instead.
+Show "SHA-1 without a salt", misc.Keygen(2, 20, password, Nothing, 0).Hex
+Show "SHA1(password)", misc.SHA1(password).Hex
+Show "seed stretched to 40", misc.Keygen(0, 40, password, Nothing, 0).Hex
+
+' ---------------------------------------------------------------------------
+WScript.Echo ""
 WScript.Echo "When something goes wrong"
 ' A length field that promises more bytes than follow: the method refuses
 ' and the blob is left as it was.
@@ -87,6 +125,11 @@ Show "the blob still holds", record.Hex
 ' Something that is not a blob where a blob belongs.
 misc.InsertLongToBlob Nothing, 0, 1
 Show "Nothing for a blob", Err.Description
+Err.Clear
+
+' A hash id that does not exist.
+Set key = misc.Keygen(7, 16, password, Nothing, 0)
+Show "Keygen with hash 7", Err.Description
 Err.Clear
 
 ' A position past the end of the blob.

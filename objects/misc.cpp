@@ -2,6 +2,13 @@
 
 #include "objects/frame.h"
 
+#include "hash/crc.h"
+#include "hash/digest.h"
+#include "hash/s2k.h"
+#include "random/random.h"
+
+#include <new>
+
 namespace {
 
 // A position inside a buffer or at its end.
@@ -10,43 +17,101 @@ bool InRange(LONG pos, const XBlob& blob)
     return pos >= 0 && uint32_t(pos) <= blob.Length();
 }
 
+// A new blob holding fn(src).
+template <class Fn>
+HRESULT Digest(const ClassIdentity& identity, IDispatch* src, IDispatch** dest, Fn fn)
+{
+    Frame f(identity);
+    return f.Call({src}, dest, Frame::kClearResult, [&]() -> HRESULT {
+        f.Result().Assign(fn(f.Source(0)));
+        return S_OK;
+    });
+}
+
+template <class Crc>
+HRESULT Checksum(const ClassIdentity& identity, IDispatch* src, ULONG* dest)
+{
+    Frame f(identity);
+    return f.Call({src}, [&]() -> HRESULT {
+        Crc crc;
+        *dest = crc.Compute(f.Source(0));
+        return S_OK;
+    });
+}
+
 } // namespace
 
 CZELCryptoMisc::CZELCryptoMisc(IUnknown* outer) : CZELCryptoObject(outer, CLSID_ZELCryptoMisc) {}
 
-STDMETHODIMP CZELCryptoMisc::MD5(IDispatch*, IDispatch**)
+STDMETHODIMP CZELCryptoMisc::MD5(IDispatch* src, IDispatch** dest)
 {
-    return E_NOTIMPL;
+    return Digest(Identity(), src, dest, DigestMD5);
 }
 
-STDMETHODIMP CZELCryptoMisc::SHA1(IDispatch*, IDispatch**)
+STDMETHODIMP CZELCryptoMisc::SHA1(IDispatch* src, IDispatch** dest)
 {
-    return E_NOTIMPL;
+    return Digest(Identity(), src, dest, DigestSHA1);
 }
 
-STDMETHODIMP CZELCryptoMisc::Random(LONG, IDispatch**)
+STDMETHODIMP CZELCryptoMisc::Ripemd(IDispatch* src, IDispatch** dest)
 {
-    return E_NOTIMPL;
+    return Digest(Identity(), src, dest, DigestRipemd160);
 }
 
-STDMETHODIMP CZELCryptoMisc::CRC32(IDispatch*, ULONG*)
+STDMETHODIMP CZELCryptoMisc::CRC32(IDispatch* src, ULONG* dest)
 {
-    return E_NOTIMPL;
+    return Checksum<XCrc32>(Identity(), src, dest);
 }
 
-STDMETHODIMP CZELCryptoMisc::Ripemd(IDispatch*, IDispatch**)
+STDMETHODIMP CZELCryptoMisc::CRC24(IDispatch* src, ULONG* dest)
 {
-    return E_NOTIMPL;
+    return Checksum<XCrc24>(Identity(), src, dest);
 }
 
-STDMETHODIMP CZELCryptoMisc::Keygen(LONG, LONG, IDispatch*, IDispatch*, LONG, IDispatch**)
+STDMETHODIMP CZELCryptoMisc::Random(LONG src, IDispatch** dest)
 {
-    return E_NOTIMPL;
+    *dest = nullptr;
+    // A negative count is a script's way of asking for 2^31 bytes or more.
+    if (src < 0)
+        return E_INVALIDARG;
+    Frame f(Identity());
+    return f.Call({}, dest, Frame::kKeepResult, [&]() -> HRESULT {
+        f.Result().Assign(RandomBlob(uint32_t(src)));
+        return S_OK;
+    });
 }
 
-STDMETHODIMP CZELCryptoMisc::CRC24(IDispatch*, ULONG*)
+STDMETHODIMP CZELCryptoMisc::Keygen(LONG hash, LONG length, IDispatch* password, IDispatch* salt, LONG passes,
+                                    IDispatch** result)
 {
-    return E_NOTIMPL;
+    Frame f(Identity());
+    HRESULT hr = f.AddSource(password);
+    if (FAILED(hr))
+        return hr;
+    // The salt only counts for the string-to-key functions, and only when it
+    // is a blob; anything else means "no salt".
+    const bool salted = hash != 0 && f.AddOptionalSource(salt);
+    if (FAILED(hr = f.AddResult()) || FAILED(hr = f.Open()))
+        return hr;
+    hr = f.Run([&]() -> HRESULT {
+        // A blob longer than 2^31 - 1 bytes cannot be shown to a script
+        // (Length is a long): refuse such a request as out of memory, at once.
+        if (length < 0)
+            throw std::bad_alloc();
+        const XBlob& secret = f.Source(0);
+        const uint32_t size = uint32_t(length);
+        const uint8_t id = uint8_t(hash & 0xFF);
+        if (hash == 0)
+            f.Result().Assign(ExpandSeed(secret, size));
+        else if (salted && f.Source(1).Length() > 0 && passes != 0)
+            f.Result().Assign(S2KIterated(id, size, secret, f.Source(1), uint32_t(passes)));
+        else if (salted && f.Source(1).Length() > 0)
+            f.Result().Assign(S2KSalted(id, size, secret, f.Source(1)));
+        else
+            f.Result().Assign(S2KSimple(id, size, secret));
+        return S_OK;
+    });
+    return FAILED(hr) ? hr : f.HandOut(result);
 }
 
 STDMETHODIMP CZELCryptoMisc::InsertLongToBlob(IDispatch* src, LONG pos, LONG val)
