@@ -1,0 +1,142 @@
+#include "cipher/block_cipher.h"
+
+#include "core/alarm.h"
+#include "core/wipe.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+// target[i] ^= other[i] for n bytes, eight at a time where it can.
+void XorInto(uint8_t* target, const uint8_t* other, size_t n)
+{
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t a, b;
+        std::memcpy(&a, target + i, 8);
+        std::memcpy(&b, other + i, 8);
+        a ^= b;
+        std::memcpy(target + i, &a, 8);
+    }
+    for (; i < n; ++i)
+        target[i] ^= other[i];
+}
+
+} // namespace
+
+XBlockCipher::~XBlockCipher()
+{
+    // The chaining block may hold plaintext (mode 1 decryption).
+    SecureWipe(chain_, sizeof chain_);
+}
+
+void XBlockCipher::EncryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const
+{
+    const uint32_t b = BlockSize();
+    for (size_t i = 0; i < count; ++i)
+        EncryptBlock(in + i * b, out + i * b);
+}
+
+void XBlockCipher::DecryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const
+{
+    const uint32_t b = BlockSize();
+    for (size_t i = 0; i < count; ++i)
+        DecryptBlock(in + i * b, out + i * b);
+}
+
+void XBlockCipher::EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const
+{
+    const uint32_t b = BlockSize();
+    uint8_t work[kMaxBlockSize];
+    for (size_t i = 0; i < count; ++i) {
+        for (uint32_t j = 0; j < b; ++j)
+            work[j] = chain[j] ^ in[i * b + j];
+        EncryptBlock(work, chain);
+        std::memcpy(out + i * b, chain, b);
+    }
+}
+
+void XBlockCipher::Setup(int32_t newMode, uint32_t newFiller)
+{
+    mode = newMode == kModeCbc ? kModeCbc : kModeEcb;
+    std::memset(chain_, 0, sizeof chain_);
+    filler = uint8_t(newFiller);
+}
+
+void XBlockCipher::BuildKey(const XBlob& material, uint32_t keyLength, uint8_t* key) const
+{
+    const uint32_t copied = material.Length() < keyLength ? material.Length() : keyLength;
+    material.CopyOut(key, copied, 0);
+    std::memset(key + copied, filler, keyLength - copied);
+}
+
+XBlob XBlockCipher::Encrypt(const XBlob& source)
+{
+    if (!KeyReady())
+        throw XCryptoAlarm(XMessage::kInvalidKey);
+    const uint32_t b = BlockSize();
+    const uint32_t length = source.Length();
+    const uint32_t full = length - length % b;
+    const uint32_t rest = length % b;
+    XBlob result;
+    if (mode != kModeEcb && mode != kModeCbc)
+        return result;
+
+    // The last partial block, completed with filler bytes.
+    uint8_t last[kMaxBlockSize];
+    if (rest) {
+        source.CopyOut(last, rest, full);
+        std::memset(last + rest, filler, b - rest);
+    }
+    // A source within one block of 4 GiB would need a longer result than a
+    // buffer can hold: refuse it as an allocation failure, never wrap.
+    const uint64_t padded = uint64_t(full) + (rest ? b : 0);
+    if (padded > UINT32_MAX)
+        throw std::bad_alloc();
+    result.SetLength(uint32_t(padded));
+    uint8_t* out = result.Data();
+    const uint8_t* in = source.Data();
+    if (mode == kModeEcb) {
+        EncryptBlocks(in, out, full / b);
+        if (rest)
+            EncryptBlocks(last, out + full, 1);
+        // The chaining block ends as the last block written.
+        if (result.Length())
+            std::memcpy(chain_, out + result.Length() - b, b);
+    } else {
+        EncryptBlocksChained(in, out, full / b, chain_);
+        if (rest)
+            EncryptBlocksChained(last, out + full, 1, chain_);
+    }
+    SecureWipe(last, sizeof last);
+    return result;
+}
+
+XBlob XBlockCipher::Decrypt(const XBlob& source)
+{
+    if (!KeyReady())
+        throw XCryptoAlarm(XMessage::kInvalidKey);
+    const uint32_t b = BlockSize();
+    const uint32_t length = source.Length();
+    if (length % b)
+        throw XCryptoAlarm(XMessage::kUnableToDecrypt);
+    XBlob result;
+    if ((mode != kModeEcb && mode != kModeCbc) || length == 0)
+        return result;
+
+    result.SetLength(length);
+    uint8_t* out = result.Data();
+    const uint8_t* in = source.Data();
+    DecryptBlocks(in, out, length / b);
+    if (mode == kModeEcb) {
+        // The chaining block ends as the last plaintext block.
+        std::memcpy(chain_, out + length - b, b);
+    } else {
+        // Plaintext block i is D(c_i) XOR c_(i-1), the chaining block standing in for c_(-1).
+        XorInto(out, chain_, b);
+        XorInto(out + b, in, length - b);
+        std::memcpy(chain_, in + length - b, b);
+    }
+    return result;
+}
