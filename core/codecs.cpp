@@ -1,0 +1,105 @@
+#include "core/codecs.h"
+
+#include <cstring>
+
+namespace {
+
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr int kGroupsPerLine = 19;
+
+int Base64Value(unsigned char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string Base64Encode(const XBlob& data)
+{
+    const uint32_t n = data.Length();
+    const size_t groups = (size_t(n) + 2) / 3;
+    std::string text;
+    text.reserve(groups * 4 + (groups / kGroupsPerLine) * 2);
+    int onLine = 0;
+    for (uint32_t i = 0; i < n; i += 3) {
+        if (onLine == kGroupsPerLine) {
+            text += "\r\n";
+            onLine = 0;
+        }
+        const uint32_t left = n - i;
+        const uint32_t group = uint32_t(data.At(i)) << 16 | (left > 1 ? uint32_t(data.At(i + 1)) << 8 : 0) |
+                               (left > 2 ? data.At(i + 2) : 0);
+        text += kAlphabet[group >> 18];
+        text += kAlphabet[(group >> 12) & 63];
+        text += left > 1 ? kAlphabet[(group >> 6) & 63] : '=';
+        text += left > 2 ? kAlphabet[group & 63] : '=';
+        ++onLine;
+    }
+    return text;
+}
+
+void Base64Decode(const char* text, XBlob& out)
+{
+    out.Clear();
+    uint32_t group = 0;
+    int count = 0;
+    for (const char* p = text; *p && *p != '='; ++p) {
+        const int value = Base64Value(static_cast<unsigned char>(*p));
+        if (value < 0)
+            continue;
+        group = group << 6 | uint32_t(value);
+        if (++count == 4) {
+            const uint8_t bytes[3] = {uint8_t(group >> 16), uint8_t(group >> 8), uint8_t(group)};
+            out.AppendBytes(bytes, 3);
+            group = 0;
+            count = 0;
+        }
+    }
+    if (count == 2) {
+        out.AppendByte(uint8_t(group >> 4));
+    } else if (count == 3) {
+        out.AppendByte(uint8_t(group >> 10));
+        out.AppendByte(uint8_t(group >> 2));
+    }
+}
+
+void HexDecode(const char* text, XBlob& out)
+{
+    out.Clear();
+    const size_t length = std::strlen(text);
+    // An odd length reads as if a "0" stood in front: the first pair is "0" + text[0].
+    size_t i = 0;
+    if (length % 2) {
+        const int low = HexValue(text[0]);
+        if (low >= 0)
+            out.AppendByte(uint8_t(low));
+        i = 1;
+    }
+    for (; i + 1 < length; i += 2) {
+        const int high = HexValue(text[i]);
+        const int low = HexValue(text[i + 1]);
+        if (high >= 0 && low >= 0)
+            out.AppendByte(uint8_t(high << 4 | low));
+    }
+}

@@ -1,0 +1,645 @@
+// The members of XBigIntT, included by the files that instantiate it
+// (bigint.cpp for XBigInt's limb width, bigint_narrow.cpp for the other).
+#pragma once
+
+#include "rsa/bigint.h"
+#include "rsa/bigint_limbs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace zel_bigint {
+
+// Every number without an array of its own (the value zero from the
+// constructor, or a number moved from) points here with capacity 0.  It is
+// only ever read: every write goes through Reserve, which gives the number an
+// array first.
+template <typename Limb>
+struct SharedZero {
+    static constexpr Limb kLimb = 0;
+    static Limb* Get() { return const_cast<Limb*>(&kLimb); }
+};
+
+template <typename Limb>
+inline uint32_t CheckedCount(size_t count)
+{
+    if (count > UINT32_MAX)
+        throw std::bad_alloc();
+    return uint32_t(count);
+}
+
+// Bit i of the n-limb number a (i below n * kBits).
+template <typename Limb>
+inline unsigned Bit(const Limb* a, uint64_t i)
+{
+    return unsigned(a[i / kBits<Limb>] >> (i % kBits<Limb>)) & 1;
+}
+
+// Values modulo an even modulus: products are reduced by long division with
+// the divisor scaled once in advance.
+template <typename Limb>
+class PlainModulus {
+public:
+    // m has n limbs, m[n - 1] != 0.
+    PlainModulus(const Limb* m, size_t n)
+        : n_(n), m0_(m[0]), shift_(CountLeadingZeros(m[n - 1])), scratch_(n + 2 * n + 1 + 2 * n)
+    {
+        divisor_ = scratch_.Get();
+        product_ = divisor_ + n;
+        shifted_ = product_ + 2 * n;
+        ShiftLeftN(divisor_, m, n, shift_);
+    }
+
+    // r = a * b mod m; a, b < m with n limbs; r (n limbs) may alias a or b.
+    void Multiply(Limb* r, const Limb* a, const Limb* b)
+    {
+        if (a == b)
+            SqrBasecase(product_, a, n_);
+        else
+            MulBasecase(product_, a, n_, b, n_);
+        Reduce(r, product_);
+    }
+
+private:
+    // r = t mod m for t < m^2 held in 2n limbs.
+    void Reduce(Limb* r, const Limb* t)
+    {
+        if (n_ == 1) {
+            // t < m^2: t[1] < m, and the remainder is one wide division.
+            r[0] = Limb(((Wide<Limb>(t[1]) << kBits<Limb>) | t[0]) % m0_);
+            return;
+        }
+        shifted_[2 * n_] = ShiftLeftN(shifted_, t, 2 * n_, shift_);
+        DivRemNormalized<Limb>(nullptr, shifted_, 2 * n_, divisor_, n_);
+        ShiftRightN(r, shifted_, n_, shift_);
+    }
+
+    size_t n_;
+    Limb m0_;
+    unsigned shift_;
+    LimbBuffer<Limb> scratch_;
+    Limb* divisor_;  // m << shift_ (n limbs)
+    Limb* product_;  // 2n limbs
+    Limb* shifted_;  // 2n + 1 limbs
+};
+
+template <typename Limb>
+class MontgomeryModulus {
+public:
+    // m odd with n limbs.
+    MontgomeryModulus(const Limb* m, size_t n) : scratch_(3 * n)
+    {
+        Limb* copy = scratch_.Get();
+        std::memcpy(copy, m, n * sizeof(Limb));
+        product_ = copy + n;
+        mont_.m = copy;
+        mont_.n = n;
+        mont_.minv = Montgomery<Limb>::NegInverse(m[0]);
+    }
+
+    void Multiply(Limb* r, const Limb* a, const Limb* b) { mont_.Multiply(r, a, b, product_); }
+
+    // r = a * R mod m for a < m (n limbs); r must not overlap a.
+    void ToMontgomery(Limb* r, const Limb* a)
+    {
+        const size_t n = mont_.n;
+        LimbBuffer<Limb> shifted(2 * n);
+        std::memset(shifted.Get(), 0, n * sizeof(Limb));
+        std::memcpy(shifted.Get() + n, a, n * sizeof(Limb));
+        const size_t top = Significant(shifted.Get(), 2 * n);
+        if (top == 0)
+            std::memset(r, 0, n * sizeof(Limb));
+        else
+            DivRem<Limb>(nullptr, r, shifted.Get(), top, mont_.m, n);
+    }
+
+    // r = a / R mod m (n limbs); r may alias a.
+    void FromMontgomery(Limb* r, const Limb* a)
+    {
+        const size_t n = mont_.n;
+        std::memcpy(product_, a, n * sizeof(Limb));
+        std::memset(product_ + n, 0, n * sizeof(Limb));
+        mont_.Reduce(r, product_);
+    }
+
+private:
+    LimbBuffer<Limb> scratch_;
+    Limb* product_; // 2n limbs
+    Montgomery<Limb> mont_;
+};
+
+// Window width for the sliding window over an exponent of `bits` bits: the
+// table costs 2^(w-1) products, the scan about bits / (w + 1) multiplies.
+inline unsigned WindowWidth(uint64_t bits)
+{
+    unsigned best = 1;
+    double bestCost = 1.0 + double(bits) / 2;
+    for (unsigned w = 2; w <= 7; ++w) {
+        const double cost = double(1u << (w - 1)) + double(bits) / (w + 1);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = w;
+        }
+    }
+    return best;
+}
+
+// result = g^e in the modular domain `mod` (g and result: n limbs, reduced;
+// result must not overlap g).  e has `ebits` >= 1 significant bits.
+// Left-to-right sliding window: each window of at most w bits that starts
+// and ends with a one bit costs its squarings and one multiply by a table
+// entry g^odd.
+template <typename Limb, typename Modulus>
+void WindowPower(Modulus& mod, Limb* result, const Limb* g, const Limb* e, uint64_t ebits, size_t n)
+{
+    const unsigned w = WindowWidth(ebits);
+    const size_t entries = size_t(1) << (w - 1);
+    LimbBuffer<Limb> table(entries * n + n);
+    // table[k] = g^(2k + 1)
+    std::memcpy(table.Get(), g, n * sizeof(Limb));
+    if (entries > 1) {
+        Limb* g2 = table.Get() + entries * n;
+        mod.Multiply(g2, g, g);
+        for (size_t k = 1; k < entries; ++k)
+            mod.Multiply(table.Get() + k * n, table.Get() + (k - 1) * n, g2);
+    }
+
+    bool started = false;
+    uint64_t i = ebits; // bits i-1 down to 0 remain
+    while (i > 0) {
+        const uint64_t top = i - 1;
+        if (!Bit(e, top)) {
+            mod.Multiply(result, result, result); // started: the top bit is 1
+            i = top;
+            continue;
+        }
+        // The window: bits top down to low, low the lowest one bit within w.
+        uint64_t low = top + 1 >= w ? top + 1 - w : 0;
+        while (!Bit(e, low))
+            ++low;
+        size_t value = 0;
+        for (uint64_t b = top + 1; b-- > low;)
+            value = (value << 1) | Bit(e, b);
+        const Limb* entry = table.Get() + (value >> 1) * n;
+        if (!started) {
+            std::memcpy(result, entry, n * sizeof(Limb));
+            started = true;
+        } else {
+            for (uint64_t s = low; s <= top; ++s)
+                mod.Multiply(result, result, result);
+            mod.Multiply(result, result, entry);
+        }
+        i = low;
+    }
+}
+
+} // namespace zel_bigint
+
+template <typename Limb>
+XBigIntT<Limb>::XBigIntT(uint32_t value)
+    : limbs_(zel_bigint::SharedZero<Limb>::Get()), capacity_(0), length_(1)
+{
+    if (value != 0) {
+        Reserve(1, 0);
+        limbs_[0] = Limb(value);
+    }
+}
+
+template <typename Limb>
+XBigIntT<Limb>::XBigIntT(const XBigIntT& other)
+    : limbs_(zel_bigint::SharedZero<Limb>::Get()), capacity_(0), length_(1)
+{
+    Assign(other.limbs_, other.length_);
+}
+
+template <typename Limb>
+XBigIntT<Limb>::XBigIntT(XBigIntT&& other) noexcept
+    : limbs_(other.limbs_), capacity_(other.capacity_), length_(other.length_)
+{
+    other.limbs_ = zel_bigint::SharedZero<Limb>::Get();
+    other.capacity_ = 0;
+    other.length_ = 1;
+}
+
+template <typename Limb>
+XBigIntT<Limb>::~XBigIntT()
+{
+    if (capacity_) {
+        SecureWipe(limbs_, size_t(capacity_) * sizeof(Limb));
+        delete[] limbs_;
+    }
+}
+
+template <typename Limb>
+XBigIntT<Limb>& XBigIntT<Limb>::operator=(const XBigIntT& other)
+{
+    if (this != &other)
+        Assign(other.limbs_, other.length_);
+    return *this;
+}
+
+template <typename Limb>
+XBigIntT<Limb>& XBigIntT<Limb>::operator=(XBigIntT&& other) noexcept
+{
+    // The other number takes this one's array and frees (and wipes) it.
+    std::swap(limbs_, other.limbs_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(length_, other.length_);
+    return *this;
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::Reserve(uint32_t count, uint32_t keep)
+{
+    if (count <= capacity_)
+        return;
+    const uint32_t grown = capacity_ > UINT32_MAX / 2 ? UINT32_MAX : 2 * capacity_;
+    const uint32_t capacity = std::max(count, grown);
+    Limb* limbs = new Limb[capacity];
+    std::memcpy(limbs, limbs_, size_t(keep) * sizeof(Limb));
+    if (capacity_) {
+        SecureWipe(limbs_, size_t(capacity_) * sizeof(Limb));
+        delete[] limbs_;
+    }
+    limbs_ = limbs;
+    capacity_ = capacity;
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::Assign(const Limb* limbs, size_t count)
+{
+    const size_t n = zel_bigint::Significant(limbs, count);
+    if (n == 0) {
+        if (capacity_)
+            limbs_[0] = 0;
+        length_ = 1;
+        return;
+    }
+    // A source inside this number's own array is never longer than the
+    // capacity, so Reserve leaves it in place.
+    Reserve(zel_bigint::CheckedCount<Limb>(n), 0);
+    std::memmove(limbs_, limbs, n * sizeof(Limb));
+    length_ = uint32_t(n);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::Normalize()
+{
+    while (length_ > 1 && limbs_[length_ - 1] == 0)
+        --length_;
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::FromBytes(const XBlob& bytes)
+{
+    const uint8_t* p = bytes.Data();
+    uint32_t count = bytes.Length();
+    while (count > 0 && *p == 0) {
+        ++p;
+        --count;
+    }
+    if (count == 0) {
+        Assign(nullptr, 0);
+        return;
+    }
+    constexpr uint32_t kBytes = sizeof(Limb);
+    const uint32_t n = count / kBytes + (count % kBytes != 0);
+    Reserve(n, 0);
+    // Limb i holds the bytes count-1-kBytes*i (lowest) up to kBytes earlier.
+    for (uint32_t i = 0; i < n; ++i) {
+        Limb limb = 0;
+        const uint32_t end = count - kBytes * i; // one past this limb's last byte
+        const uint32_t begin = end > kBytes ? end - kBytes : 0;
+        for (uint32_t k = begin; k < end; ++k)
+            limb = Limb(limb << 8) | p[k];
+        limbs_[i] = limb;
+    }
+    length_ = n;
+}
+
+template <typename Limb>
+XBlob XBigIntT<Limb>::ToBytes(uint32_t length) const
+{
+    constexpr uint32_t kBytes = sizeof(Limb);
+    const uint64_t available = uint64_t(length_) * kBytes; // bytes the limbs hold
+    if (length == 0)
+        length = IsZero() ? 1 : uint32_t((BitLength() + 7) / 8);
+    XBlob out;
+    out.SetLength(length);
+    uint8_t* p = out.Data();
+    // Byte k from the end is byte k of the value (zero above the limbs); a
+    // shorter length keeps only the low bytes.
+    for (uint32_t k = 0; k < length; ++k) {
+        uint8_t b = 0;
+        if (k < available)
+            b = uint8_t(limbs_[k / kBytes] >> (8 * (k % kBytes)));
+        p[length - 1 - k] = b;
+    }
+    return out;
+}
+
+template <typename Limb>
+int XBigIntT<Limb>::Compare(const XBigIntT& b) const
+{
+    if (length_ != b.length_)
+        return length_ < b.length_ ? -1 : 1;
+    return zel_bigint::CompareN(limbs_, b.limbs_, length_);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::Add(const XBigIntT& b)
+{
+    using namespace zel_bigint;
+    const uint32_t la = length_, lb = b.length_;
+    const uint32_t n = std::max(la, lb);
+    Reserve(CheckedCount<Limb>(size_t(n) + 1), la);
+    // b's limbs are read only now: b may be this number, moved by Reserve.
+    for (uint32_t i = la; i < n; ++i)
+        limbs_[i] = 0;
+    Limb carry = AddN(limbs_, limbs_, b.limbs_, lb);
+    carry = AddLimb(limbs_ + lb, n - lb, carry);
+    limbs_[n] = carry;
+    length_ = n + (carry != 0);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::Subtract(const XBigIntT& b)
+{
+    using namespace zel_bigint;
+    if (IsZero())
+        return; // 0 - 0, or below zero, which also gives 0
+    const uint32_t la = length_, lb = b.length_;
+    if (la < lb) {
+        Assign(nullptr, 0);
+        return;
+    }
+    Limb borrow = SubN(limbs_, limbs_, b.limbs_, lb);
+    borrow = SubLimb(limbs_ + lb, la - lb, borrow);
+    if (borrow) {
+        Assign(nullptr, 0);
+        return;
+    }
+    Normalize();
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::Multiply(const XBigIntT& b)
+{
+    using namespace zel_bigint;
+    if (IsZero() || b.IsZero()) {
+        Assign(nullptr, 0);
+        return;
+    }
+    const size_t n = size_t(length_) + b.length_;
+    LimbBuffer<Limb> product(n);
+    Mul(product.Get(), limbs_, length_, b.limbs_, b.length_);
+    Assign(product.Get(), n);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::DivMod(const XBigIntT& v, XBigIntT* remainder)
+{
+    using namespace zel_bigint;
+    if (v.IsZero()) {
+        // Outside the contract: quotient 0, remainder 0.
+        Assign(nullptr, 0);
+        if (remainder)
+            remainder->Assign(nullptr, 0);
+        return;
+    }
+    if (Compare(v) < 0) {
+        if (remainder && remainder != this)
+            remainder->Assign(limbs_, length_);
+        if (remainder != this)
+            Assign(nullptr, 0);
+        return;
+    }
+    const size_t un = length_, vn = v.length_;
+    LimbBuffer<Limb> result(un - vn + 1 + vn);
+    Limb* q = result.Get();
+    Limb* r = q + (un - vn + 1);
+    DivRem(q, r, limbs_, un, v.limbs_, vn);
+    // The quotient first: a remainder target that is this number wins.
+    Assign(q, un - vn + 1);
+    if (remainder)
+        remainder->Assign(r, vn);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::Modulo(const XBigIntT& v)
+{
+    using namespace zel_bigint;
+    if (v.IsZero()) {
+        Assign(nullptr, 0);
+        return;
+    }
+    if (Compare(v) < 0)
+        return;
+    const size_t vn = v.length_;
+    LimbBuffer<Limb> r(vn);
+    DivRem<Limb>(nullptr, r.Get(), limbs_, length_, v.limbs_, vn);
+    Assign(r.Get(), vn);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::MulMod(const XBigIntT& b, const XBigIntT& m)
+{
+    using namespace zel_bigint;
+    if (m.IsZero() || IsZero() || b.IsZero()) {
+        Assign(nullptr, 0);
+        return;
+    }
+    // The product goes to scratch: m may be this number.
+    const size_t n = size_t(length_) + b.length_;
+    LimbBuffer<Limb> product(n + m.length_);
+    Mul(product.Get(), limbs_, length_, b.limbs_, b.length_);
+    const size_t pn = Significant(product.Get(), n);
+    if (pn < m.length_) {
+        Assign(product.Get(), pn);
+        return;
+    }
+    Limb* r = product.Get() + n;
+    DivRem<Limb>(nullptr, r, product.Get(), pn, m.limbs_, m.length_);
+    Assign(r, m.length_);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::PowMod(const XBigIntT& e, const XBigIntT& m)
+{
+    using namespace zel_bigint;
+    if (e.IsZero()) {
+        Assign(nullptr, 0);
+        AddSmall(1);
+        return;
+    }
+    if (m.IsZero() || m.IsOne()) {
+        // Everything is 0 modulo 1 (and, outside the contract, modulo 0).
+        Assign(nullptr, 0);
+        return;
+    }
+    // Nothing is written to this number before the end: e and m may be it.
+    const size_t n = m.length_;
+    LimbBuffer<Limb> work(2 * n);
+    Limb* g = work.Get();
+    Limb* result = g + n;
+    // g = this mod m, n limbs.
+    std::memset(g, 0, n * sizeof(Limb));
+    if (Compare(m) < 0)
+        std::memcpy(g, limbs_, size_t(length_) * sizeof(Limb));
+    else
+        DivRem<Limb>(nullptr, g, limbs_, length_, m.limbs_, n);
+
+    const uint64_t ebits = e.BitLength();
+    if (!m.IsEven()) {
+        // Odd modulus: Montgomery products, no division in the loop.
+        MontgomeryModulus<Limb> mod(m.limbs_, n);
+        LimbBuffer<Limb> gm(n);
+        mod.ToMontgomery(gm.Get(), g);
+        WindowPower(mod, result, gm.Get(), e.limbs_, ebits, n);
+        mod.FromMontgomery(result, result);
+    } else {
+        PlainModulus<Limb> mod(m.limbs_, n);
+        WindowPower(mod, result, g, e.limbs_, ebits, n);
+    }
+    Assign(result, n);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::InverseMod(const XBigIntT& m)
+{
+    // Invariant, with a0 the original value: x0 * a0 = +-A and x1 * a0 = -+B
+    // modulo m, the signs alternating with each step and tracked by
+    // `positive` for x0.  When B reaches 0, A is the gcd (1 for coprime
+    // inputs) and x0 or m - x0 is the inverse.
+    XBigIntT x0(1), x1(0), a(*this), b(m), q, r, t;
+    bool positive = true;
+    while (!b.IsZero()) {
+        q = a;
+        q.DivMod(b, &r);
+        t = q;
+        t.Multiply(x1);
+        t.Add(x0);
+        x0 = std::move(x1);
+        x1 = std::move(t);
+        a = std::move(b);
+        b = std::move(r);
+        positive = !positive;
+    }
+    if (positive) {
+        *this = std::move(x0);
+    } else {
+        XBigIntT result(m);
+        result.Subtract(x0);
+        *this = std::move(result);
+    }
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::Gcd(const XBigIntT& b)
+{
+    XBigIntT divisor(b);
+    while (!divisor.IsZero()) {
+        Modulo(divisor);
+        std::swap(*this, divisor);
+    }
+}
+
+template <typename Limb>
+uint64_t XBigIntT<Limb>::BitLength() const
+{
+    const Limb top = limbs_[length_ - 1];
+    if (top == 0)
+        return 0; // only the value zero has a zero top limb
+    return uint64_t(length_) * kLimbBits - zel_bigint::CountLeadingZeros(top);
+}
+
+template <typename Limb>
+bool XBigIntT<Limb>::TestBit(uint64_t i) const
+{
+    if (i / kLimbBits >= length_)
+        return false;
+    return zel_bigint::Bit(limbs_, i) != 0;
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::AddSmall(uint32_t v)
+{
+    using namespace zel_bigint;
+    const uint32_t n = length_;
+    Reserve(CheckedCount<Limb>(size_t(n) + 1), n);
+    const Limb carry = AddLimb(limbs_, n, Limb(v));
+    limbs_[n] = carry;
+    length_ = n + (carry != 0);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::SubtractSmall(uint32_t v)
+{
+    using namespace zel_bigint;
+    if (IsZero())
+        return;
+    if (SubLimb(limbs_, length_, Limb(v))) {
+        Assign(nullptr, 0);
+        return;
+    }
+    Normalize();
+}
+
+template <typename Limb>
+uint32_t XBigIntT<Limb>::ModSmall(uint32_t divisor) const
+{
+    if (divisor == 0)
+        return 0;
+    // 32 bits at a time, from the top: the running remainder stays below the
+    // divisor, so remainder * 2^32 + chunk fits 64 bits.
+    uint64_t r = 0;
+    for (uint32_t i = length_; i-- > 0;) {
+        for (unsigned shift = kLimbBits; shift > 0;) {
+            shift -= 32;
+            r = ((r << 32) | uint32_t(limbs_[i] >> shift)) % divisor;
+        }
+    }
+    return uint32_t(r);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::ShiftLeft(uint64_t bits)
+{
+    using namespace zel_bigint;
+    if (IsZero() || bits == 0)
+        return;
+    const uint64_t limbShift = bits / kLimbBits;
+    const unsigned bitShift = unsigned(bits % kLimbBits);
+    if (limbShift >= UINT32_MAX)
+        throw std::bad_alloc();
+    const uint32_t n = length_;
+    const uint32_t total = CheckedCount<Limb>(size_t(n) + size_t(limbShift) + 1);
+    Reserve(total, n);
+    // From the top down, so the overlapping move reads each limb before it
+    // is overwritten.
+    const Limb out = ShiftLeftN(limbs_ + limbShift, limbs_, n, bitShift);
+    for (uint64_t i = 0; i < limbShift; ++i)
+        limbs_[i] = 0;
+    limbs_[total - 1] = out;
+    length_ = total;
+    Normalize();
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::ShiftRight(uint64_t bits)
+{
+    using namespace zel_bigint;
+    if (IsZero() || bits == 0)
+        return;
+    const uint64_t limbShift = bits / kLimbBits;
+    if (limbShift >= length_) {
+        Assign(nullptr, 0);
+        return;
+    }
+    const uint32_t n = length_ - uint32_t(limbShift);
+    ShiftRightN(limbs_, limbs_ + limbShift, n, unsigned(bits % kLimbBits));
+    length_ = n;
+    Normalize();
+}
