@@ -110,6 +110,73 @@ Show "seed stretched to 40", misc.Keygen(0, 40, password, Nothing, 0).Hex
 
 ' ---------------------------------------------------------------------------
 WScript.Echo ""
+WScript.Echo "Encrypting with the five cipher objects"
+' Valdergast.ZELCryptoAES, ...Twofish, ...Blowfish, ...Cast and ...TripleDES
+' share one interface.  Keygen(material, size) makes the key from the first
+' bytes of a blob (size counts bytes); Mode 1 is electronic codebook, Mode 2
+' cipher block chaining; the last block is padded with the Filler byte.
+' The ciphertext is the enciphered blocks and nothing else.
+Dim cipher, receiver, message, secret, plain, cipherName
+Set message = CreateObject("Valdergast.ZELBlob")
+message.Text = "Attack at dawn, bring snacks"
+Show "the message", message.Length & " bytes"
+For Each cipherName In Array("AES", "Twofish", "Blowfish", "Cast", "TripleDES")
+  Set cipher = CreateObject("Valdergast.ZELCrypto" & cipherName)
+  cipher.Mode = 2
+  cipher.Filler = 32                    ' pad with blanks
+  cipher.Keygen key, 32                 ' the 32-byte key made above
+  Set secret = cipher.Encrypt(message)
+  ' The other side: a new object with the same key and mode (Decrypt has
+  ' no use for the filler).
+  Set receiver = CreateObject("Valdergast.ZELCrypto" & cipherName)
+  receiver.Mode = 2
+  receiver.Keygen key, 32
+  Set plain = receiver.Decrypt(secret)
+  Show cipherName, secret.Length & " bytes: " & Left(secret.Hex, 32) & "..."
+  Show "  deciphered", "[" & plain.Text & "]"
+Next
+' The padding stays on: the receiver must know the length, or use a filler
+' it can strip.
+
+WScript.Echo ""
+WScript.Echo "A key travels as a Key record"
+' Key reads the key as a blob (for AES: the round count, then the key bytes);
+' Set ... Key = puts it into another object of the same class.
+Set cipher = CreateObject("Valdergast.ZELCryptoAES")
+cipher.Keygen key, 16                   ' 16 bytes: AES-128
+Show "AES-128 Key record", cipher.Key.Hex
+Set receiver = CreateObject("Valdergast.ZELCryptoAES")
+Set receiver.Key = cipher.Key
+Show "same ciphertext", cipher.Encrypt(message).Hex = receiver.Encrypt(message).Hex
+Set plain = receiver.Decrypt(cipher.Encrypt(message))
+Show "deciphered", Left(plain.Text, message.Length) & " (+" & plain.Length - message.Length & " filler bytes)"
+
+WScript.Echo ""
+WScript.Echo "Mode 2 carries on from one call to the next"
+' An object starts from a zero chaining block when it is created, and every
+' call continues from where the last one stopped.  The same message twice on
+' one object gives two ciphertexts; a new object gives the first one again.
+Set cipher = CreateObject("Valdergast.ZELCryptoBlowfish")
+cipher.Mode = 2
+cipher.Keygen key, 16
+Set secret = cipher.Encrypt(message)
+Show "first Encrypt", secret.Hex
+Show "second Encrypt", cipher.Encrypt(message).Hex
+Set receiver = CreateObject("Valdergast.ZELCryptoBlowfish")
+receiver.Mode = 2
+receiver.Keygen key, 16
+Show "on a new object", receiver.Encrypt(message).Hex
+' Deciphering on an object that has enciphered something garbles the first
+' block, because it does not start from zero either.
+Show "Decrypt, same object", cipher.Decrypt(secret).Hex
+Set receiver = CreateObject("Valdergast.ZELCryptoBlowfish")
+receiver.Mode = 2
+receiver.Keygen key, 16
+Show "Decrypt, new object", Left(receiver.Decrypt(secret).Text, message.Length)
+' So: a new object for each message, and one per direction.
+
+' ---------------------------------------------------------------------------
+WScript.Echo ""
 WScript.Echo "When something goes wrong"
 ' A length field that promises more bytes than follow: the method refuses
 ' and the blob is left as it was.
@@ -135,6 +202,14 @@ Err.Clear
 ' A position past the end of the blob.
 misc.InsertLongToBlob record, 100, 1
 Show "position 100", Err.Number & " " & Err.Description
+Err.Clear
+
+' Ciphertext that is not whole blocks, and a cipher that has no key yet.
+Set plain = receiver.Decrypt(message)
+Show "Decrypt of 28 bytes", Err.Description
+Err.Clear
+Set plain = CreateObject("Valdergast.ZELCryptoCast").Encrypt(message)
+Show "Encrypt without a key", Err.Description
 Err.Clear
 
 ' Text that is not hex.

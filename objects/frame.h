@@ -37,7 +37,7 @@ public:
     template <class Body>
     HRESULT Call(std::initializer_list<IDispatch*> sources, Body&& body)
     {
-        return Call(sources, nullptr, kKeepResult, static_cast<Body&&>(body));
+        return Steps(sources, nullptr, static_cast<Body&&>(body));
     }
 
     // The steps, for methods whose arguments do not fit Call.
@@ -51,6 +51,11 @@ public:
     HRESULT Run(Body&& body);
     HRESULT HandOut(IDispatch** result);
 
+private:
+    template <class Body>
+    HRESULT Steps(std::initializer_list<IDispatch*> sources, IDispatch** result, Body&& body);
+
+public:
     XBlob& Source(size_t index) { return *blobs_[index].buffer; }
     XBlob& Result() { return *blobs_[resultIndex_].buffer; }
 
@@ -90,8 +95,17 @@ HRESULT Frame::Run(Body&& body)
 template <class Body>
 HRESULT Frame::Call(std::initializer_list<IDispatch*> sources, IDispatch** result, ResultStart start, Body&& body)
 {
-    if (result && start == kClearResult)
+    // A method with a blob result needs somewhere to put it.
+    if (!result)
+        return E_POINTER;
+    if (start == kClearResult)
         *result = nullptr;
+    return Steps(sources, result, static_cast<Body&&>(body));
+}
+
+template <class Body>
+HRESULT Frame::Steps(std::initializer_list<IDispatch*> sources, IDispatch** result, Body&& body)
+{
     HRESULT hr = S_OK;
     for (IDispatch* source : sources) {
         if (FAILED(hr = AddSource(source)))

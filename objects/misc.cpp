@@ -31,6 +31,8 @@ HRESULT Digest(const ClassIdentity& identity, IDispatch* src, IDispatch** dest, 
 template <class Crc>
 HRESULT Checksum(const ClassIdentity& identity, IDispatch* src, ULONG* dest)
 {
+    if (!dest)
+        return E_POINTER;
     Frame f(identity);
     return f.Call({src}, [&]() -> HRESULT {
         Crc crc;
@@ -70,6 +72,8 @@ STDMETHODIMP CZELCryptoMisc::CRC24(IDispatch* src, ULONG* dest)
 
 STDMETHODIMP CZELCryptoMisc::Random(LONG src, IDispatch** dest)
 {
+    if (!dest)
+        return E_POINTER;
     *dest = nullptr;
     // A negative count is a script's way of asking for 2^31 bytes or more.
     if (src < 0)
@@ -84,6 +88,8 @@ STDMETHODIMP CZELCryptoMisc::Random(LONG src, IDispatch** dest)
 STDMETHODIMP CZELCryptoMisc::Keygen(LONG hash, LONG length, IDispatch* password, IDispatch* salt, LONG passes,
                                     IDispatch** result)
 {
+    if (!result)
+        return E_POINTER;
     Frame f(Identity());
     HRESULT hr = f.AddSource(password);
     if (FAILED(hr))
@@ -130,6 +136,8 @@ STDMETHODIMP CZELCryptoMisc::InsertLongToBlob(IDispatch* src, LONG pos, LONG val
 
 STDMETHODIMP CZELCryptoMisc::ExtractLongFromBlob(IDispatch* src, LONG pos, LONG* val)
 {
+    if (!val)
+        return E_POINTER;
     Frame f(Identity());
     return f.Call({src}, [&]() -> HRESULT {
         XBlob& target = f.Source(0);

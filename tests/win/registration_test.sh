@@ -83,9 +83,21 @@ appid='{BADEE840-3BEB-4D0F-A2EB-AA475BEAE432}'
 blob_clsid='{ACD34106-BFF9-47DF-9AD5-DF90B97CF21B}'
 blob_libid='{4B60DB94-0496-4ACD-A19D-0FF77D1DFF81}'
 
-crypto_keys=("HKCR\\Valdergast.ZELCryptoMisc.2" "HKCR\\Valdergast.ZELCryptoMisc" "HKCR\\CLSID\\$misc_clsid"
-             "HKCR\\AppID\\$appid" "HKCR\\AppID\\zelcrypto.DLL" "HKCR\\TypeLib\\$crypto_libid"
-             "HKCR\\Interface\\$misc_iid")
+symmetric_iid='{99088A16-4D5F-454B-8662-57597FD04AD9}'
+# Every class of zelcrypto.dll: ProgID name and class identifier.
+crypto_classes=("Misc $misc_clsid"
+                "AES {F019925F-152F-48A9-B6B8-DC6002684634}"
+                "Twofish {127A5770-3CCA-42AB-8AFE-597AA037C460}"
+                "Blowfish {46C78017-45C5-46AA-9554-5CB1626B0848}"
+                "Cast {E950D390-1EAA-4548-B5CA-FC4A89F02B99}"
+                "TripleDES {93645905-EAFE-4129-8CD9-2BB209B5C63C}")
+
+crypto_keys=("HKCR\\AppID\\$appid" "HKCR\\AppID\\zelcrypto.DLL" "HKCR\\TypeLib\\$crypto_libid"
+             "HKCR\\Interface\\$misc_iid" "HKCR\\Interface\\$symmetric_iid")
+for entry in "${crypto_classes[@]}"; do
+  read -r name clsid <<<"$entry"
+  crypto_keys+=("HKCR\\Valdergast.ZELCrypto$name.2" "HKCR\\Valdergast.ZELCrypto$name" "HKCR\\CLSID\\$clsid")
+done
 blob_keys=("HKCR\\Valdergast.ZELBlob.2" "HKCR\\Valdergast.ZELBlob" "HKCR\\CLSID\\$blob_clsid"
            "HKCR\\TypeLib\\$blob_libid")
 
@@ -112,11 +124,16 @@ expect_class() {
 }
 
 expect_crypto_registered() {
-  expect_class Valdergast.ZELCryptoMisc "$misc_clsid" "$crypto_libid" "$crypto_dll" "$appid"
+  local entry name clsid
+  for entry in "${crypto_classes[@]}"; do
+    read -r name clsid <<<"$entry"
+    expect_class "Valdergast.ZELCrypto$name" "$clsid" "$crypto_libid" "$crypto_dll" "$appid"
+  done
   expect_value "HKCR\\TypeLib\\$crypto_libid\\2.0" "(Default)" "ZELCrypto 2.0 Type Library"
   expect_value "HKCR\\AppID\\$appid" "(Default)" "ZELCrypto"
   expect_value "HKCR\\AppID\\zelcrypto.DLL" "AppID" "$appid"
   expect_value "HKCR\\Interface\\$misc_iid\\TypeLib" "(Default)" "$crypto_libid"
+  expect_value "HKCR\\Interface\\$symmetric_iid\\TypeLib" "(Default)" "$crypto_libid"
 }
 
 expect_crypto_unregistered() {
