@@ -1,4 +1,54 @@
-// XBigInt: the class template at the limb width of this build.
+// XBigInt: the class template at the limb width of this build, and the
+// choice of the row-product kernel.
 #include "rsa/bigint_impl.h"
 
+#if ZEL_BIGINT_ADX
+#include <cpuid.h>
+#endif
+
 template class XBigIntT<XBigIntLimb>;
+
+namespace {
+
+bool CpuHasAdx()
+{
+#if ZEL_BIGINT_ADX
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
+        return false;
+    const unsigned kBmi2 = 1u << 8, kAdx = 1u << 19;
+    return (ebx & (kBmi2 | kAdx)) == (kBmi2 | kAdx);
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+#if ZEL_BIGINT_ADX
+std::atomic<bool> zel_bigint::g_adxKernel{CpuHasAdx()};
+#endif
+
+bool XBigIntKernelAvailable(XBigIntKernel kernel)
+{
+    return kernel == XBigIntKernel::kPortable || CpuHasAdx();
+}
+
+XBigIntKernel XBigIntActiveKernel()
+{
+#if ZEL_BIGINT_ADX
+    if (zel_bigint::g_adxKernel.load(std::memory_order_relaxed))
+        return XBigIntKernel::kAdx;
+#endif
+    return XBigIntKernel::kPortable;
+}
+
+bool XBigIntSelectKernel(XBigIntKernel kernel)
+{
+    if (!XBigIntKernelAvailable(kernel))
+        return false;
+#if ZEL_BIGINT_ADX
+    zel_bigint::g_adxKernel.store(kernel == XBigIntKernel::kAdx, std::memory_order_relaxed);
+#endif
+    return true;
+}

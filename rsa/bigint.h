@@ -121,3 +121,19 @@ private:
 };
 
 using XBigInt = XBigIntT<XBigIntLimb>;
+
+// The row products under multiplication, squaring and Montgomery reduction
+// have two implementations for 64-bit limbs: portable C++, and on x86-64 CPUs
+// that have them, the BMI2 and ADX instructions (MULX with two independent
+// carry chains, ADCX and ADOX).  The process picks the faster one available
+// at start-up; tests and benchmarks may switch (results are identical).
+enum class XBigIntKernel {
+    kPortable,
+    kAdx,
+};
+
+// Whether this build and this CPU can run the kernel.
+bool XBigIntKernelAvailable(XBigIntKernel kernel);
+XBigIntKernel XBigIntActiveKernel();
+// Returns false, and changes nothing, when the kernel is not available.
+bool XBigIntSelectKernel(XBigIntKernel kernel);

@@ -101,6 +101,14 @@ public:
 
     void Multiply(Limb* r, const Limb* a, const Limb* b) { mont_.Multiply(r, a, b, product_); }
 
+    // r = 2 r mod m for r < m (n limbs); the same in the Montgomery domain.
+    void Double(Limb* r) const
+    {
+        const Limb out = ShiftLeftN(r, r, mont_.n, 1);
+        if (out || CompareN(r, mont_.m, mont_.n) >= 0)
+            SubN(r, r, mont_.m, mont_.n);
+    }
+
     // r = a * R mod m for a < m (n limbs); r must not overlap a.
     void ToMontgomery(Limb* r, const Limb* a)
     {
@@ -192,6 +200,23 @@ void WindowPower(Modulus& mod, Limb* result, const Limb* g, const Limb* e, uint6
             mod.Multiply(result, result, entry);
         }
         i = low;
+    }
+}
+
+// result = 2^e in the Montgomery domain `mod`, given two = 2R mod m (n
+// limbs; result must not overlap it).  e has `ebits` >= 1 significant bits.
+// Left-to-right binary: a multiplication by the base 2 is a doubling, so
+// the power costs one squaring per bit and no products (the Fermat test of
+// the prime search).
+template <typename Limb>
+void TwoPower(MontgomeryModulus<Limb>& mod, Limb* result, const Limb* two, const Limb* e, uint64_t ebits,
+              size_t n)
+{
+    std::memcpy(result, two, n * sizeof(Limb)); // the top bit of e
+    for (uint64_t i = ebits - 1; i-- > 0;) {
+        mod.Multiply(result, result, result);
+        if (Bit(e, i))
+            mod.Double(result);
     }
 }
 
@@ -497,7 +522,11 @@ void XBigIntT<Limb>::PowMod(const XBigIntT& e, const XBigIntT& m)
         MontgomeryModulus<Limb> mod(m.limbs_, n);
         LimbBuffer<Limb> gm(n);
         mod.ToMontgomery(gm.Get(), g);
-        WindowPower(mod, result, gm.Get(), e.limbs_, ebits, n);
+        const bool baseTwo = g[0] == 2 && Significant(g, n) == 1;
+        if (baseTwo)
+            TwoPower(mod, result, gm.Get(), e.limbs_, ebits, n);
+        else
+            WindowPower(mod, result, gm.Get(), e.limbs_, ebits, n);
         mod.FromMontgomery(result, result);
     } else {
         PlainModulus<Limb> mod(m.limbs_, n);

@@ -17,6 +17,15 @@
 // The limb loops are short (a few dozen iterations at RSA sizes) and carry a
 // dependency through one register; unrolling them lets the compiler drop most
 // of the loop overhead, which is a large share of each iteration.
+// x86-64 with GCC or Clang: an assembly kernel for the row products
+// (AddMul1) with the BMI2 and ADX instructions, used when the CPU has them.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define ZEL_BIGINT_ADX 1
+#include <atomic>
+#else
+#define ZEL_BIGINT_ADX 0
+#endif
+
 #if defined(__GNUC__)
 #define ZEL_BIGINT_UNROLL _Pragma("GCC unroll 4")
 #else
@@ -179,7 +188,7 @@ inline Limb Mul1(Limb* r, const Limb* a, size_t n, Limb b)
 // r += a * b over n limbs; returns the carry into limb n.  r must not
 // overlap a unless r == a.
 template <typename Limb>
-inline Limb AddMul1(Limb* r, const Limb* a, size_t n, Limb b)
+inline Limb AddMul1Portable(Limb* r, const Limb* a, size_t n, Limb b)
 {
     Limb carry = 0;
     ZEL_BIGINT_UNROLL
@@ -190,6 +199,75 @@ inline Limb AddMul1(Limb* r, const Limb* a, size_t n, Limb b)
         carry = Limb(t >> kBits<Limb>);
     }
     return carry;
+}
+
+#if ZEL_BIGINT_ADX
+// Whether AddMul1 takes the MULX/ADCX/ADOX kernel (set from CPUID at start
+// up; XBigIntSelectKernel changes it).
+extern std::atomic<bool> g_adxKernel;
+
+// r[0, 4k) += a[0, 4k) * b + carry for k >= 1; returns the carry out.  Two
+// carry chains run side by side: ADCX adds the high half of the previous
+// product to the low half of the current one (CF), ADOX adds the limb of r
+// (OF).  Nothing in the loop may touch those flags: the pointers advance by
+// LEA and the loop ends by JRCXZ.
+inline uint64_t AddMul4kAdx(uint64_t* r, const uint64_t* a, size_t k, uint64_t b, uint64_t carry)
+{
+    uint64_t lo0, hi0, lo1, hi1;
+    __asm__ volatile(
+        "xor %k[lo0], %k[lo0]\n\t" // clears CF and OF
+        "1:\n\t"
+        "mulx (%[a]), %[lo0], %[hi0]\n\t"
+        "adcx %[carry], %[lo0]\n\t"
+        "adox (%[r]), %[lo0]\n\t"
+        "mov %[lo0], (%[r])\n\t"
+        "mulx 8(%[a]), %[lo1], %[hi1]\n\t"
+        "adcx %[hi0], %[lo1]\n\t"
+        "adox 8(%[r]), %[lo1]\n\t"
+        "mov %[lo1], 8(%[r])\n\t"
+        "mulx 16(%[a]), %[lo0], %[hi0]\n\t"
+        "adcx %[hi1], %[lo0]\n\t"
+        "adox 16(%[r]), %[lo0]\n\t"
+        "mov %[lo0], 16(%[r])\n\t"
+        "mulx 24(%[a]), %[lo1], %[carry]\n\t"
+        "adcx %[hi0], %[lo1]\n\t"
+        "adox 24(%[r]), %[lo1]\n\t"
+        "mov %[lo1], 24(%[r])\n\t"
+        "lea 32(%[a]), %[a]\n\t"
+        "lea 32(%[r]), %[r]\n\t"
+        "lea -1(%[k]), %[k]\n\t"
+        "jrcxz 2f\n\t"
+        "jmp 1b\n\t"
+        "2:\n\t"
+        // The last high half plus both pending carries: below B, since
+        // a * b + r + carry < B^(4k+1).
+        "mov $0, %k[lo0]\n\t"
+        "adcx %[lo0], %[carry]\n\t"
+        "adox %[lo0], %[carry]\n\t"
+        : [r] "+&r"(r), [a] "+&r"(a), [k] "+&c"(k), [carry] "+&r"(carry), [lo0] "=&r"(lo0), [hi0] "=&r"(hi0),
+          [lo1] "=&r"(lo1), [hi1] "=&r"(hi1)
+        : "d"(b)
+        : "cc", "memory");
+    return carry;
+}
+#endif
+
+// r += a * b over n limbs; returns the carry into limb n.  r must not
+// overlap a unless r == a.
+template <typename Limb>
+inline Limb AddMul1(Limb* r, const Limb* a, size_t n, Limb b)
+{
+#if ZEL_BIGINT_ADX
+    if constexpr (sizeof(Limb) == 8) {
+        if (n >= 4 && g_adxKernel.load(std::memory_order_relaxed)) {
+            // The first n mod 4 limbs here, the rest four at a time.
+            const size_t head = n % 4;
+            const Limb carry = head ? AddMul1Portable(r, a, head, b) : 0;
+            return AddMul4kAdx(r + head, a + head, n / 4, b, carry);
+        }
+    }
+#endif
+    return AddMul1Portable(r, a, n, b);
 }
 
 // r -= a * b over n limbs; returns the amount to take from limb n (< B).

@@ -1,0 +1,162 @@
+#include "rsa/primes.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr uint32_t kSmallPrimeLimit = 20393;
+
+// The primes up to kSmallPrimeLimit by the sieve of Eratosthenes, evaluated
+// by the compiler.
+constexpr std::array<uint16_t, kSmallPrimeCount> MakeSmallPrimes()
+{
+    std::array<bool, kSmallPrimeLimit + 1> composite{};
+    std::array<uint16_t, kSmallPrimeCount> primes{};
+    size_t count = 0;
+    for (uint32_t i = 2; i <= kSmallPrimeLimit; ++i) {
+        if (composite[i])
+            continue;
+        if (count < kSmallPrimeCount)
+            primes[count] = uint16_t(i);
+        ++count;
+        for (uint32_t j = i * i; j <= kSmallPrimeLimit; j += i)
+            composite[j] = true;
+    }
+    // A wrong count leaves a zero in the table, which the checks below catch.
+    return count == kSmallPrimeCount ? primes : std::array<uint16_t, kSmallPrimeCount>{};
+}
+
+constexpr std::array<uint16_t, kSmallPrimeCount> kTable = MakeSmallPrimes();
+
+static_assert(kTable[0] == 2 && kTable[1] == 3 && kTable[2] == 5, "the table starts 2, 3, 5");
+static_assert(kTable[kSmallPrimeCount - 1] == kSmallPrimeLimit, "the 2304th prime is 20393");
+
+// Candidates per sieve window: wider than the typical distance between
+// primes at RSA sizes (about 355 odd numbers at 1024 bits), so one window
+// usually suffices, yet cheap to cross out.
+constexpr uint32_t kWindow = 4096;
+
+// The table primes 3 ... 20393 gathered into groups whose product stays
+// below 2^32, so that the residues of a large number need one pass over its
+// limbs per group rather than per prime.
+struct PrimeGroup {
+    uint32_t product;
+    uint16_t first; // index of the group's first prime in the table
+    uint16_t count;
+};
+
+const std::vector<PrimeGroup>& PrimeGroups()
+{
+    static const std::vector<PrimeGroup> groups = [] {
+        std::vector<PrimeGroup> result;
+        for (size_t i = 1; i < kSmallPrimeCount;) {
+            PrimeGroup g{1, uint16_t(i), 0};
+            while (i < kSmallPrimeCount && uint64_t(g.product) * kTable[i] <= UINT32_MAX) {
+                g.product *= kTable[i];
+                ++g.count;
+                ++i;
+            }
+            result.push_back(g);
+        }
+        return result;
+    }();
+    return groups;
+}
+
+bool PassesFermatBase2(const XBigInt& c)
+{
+    XBigInt exponent(c);
+    exponent.SubtractSmall(1);
+    XBigInt power(2);
+    power.PowMod(exponent, c);
+    return power.IsOne();
+}
+
+} // namespace
+
+const std::array<uint16_t, kSmallPrimeCount> SmallPrimes = kTable;
+
+XPrimeSieve::XPrimeSieve(const XBigInt& start)
+    : base_(start), offset_(kSmallPrimeCount), crossed_(kWindow)
+{
+    if (base_.IsEven())
+        base_.AddSmall(1);
+    // The candidates are odd, so 2 never divides one: offset_[0] is unused.
+    for (const PrimeGroup& g : PrimeGroups()) {
+        const uint32_t residue = base_.ModSmall(g.product);
+        for (uint32_t j = g.first; j < uint32_t(g.first) + g.count; ++j) {
+            const uint32_t s = kTable[j];
+            const uint32_t r = residue % s;
+            // base + 2i = 0 (mod s) for i = -r / 2 = (s - r) * (s + 1) / 2.
+            offset_[j] = uint16_t(((s - r) * ((s + 1) / 2)) % s);
+        }
+    }
+    Fill();
+}
+
+void XPrimeSieve::Fill()
+{
+    std::fill(crossed_.begin(), crossed_.end(), uint8_t(0));
+    for (size_t j = 1; j < kSmallPrimeCount; ++j) {
+        const uint32_t s = kTable[j];
+        uint32_t i = offset_[j];
+        for (; i < kWindow; i += s)
+            crossed_[i] = 1;
+        // The next window starts kWindow candidates further on.
+        offset_[j] = uint16_t(i - kWindow);
+    }
+    next_ = 0;
+}
+
+const XBigInt& XPrimeSieve::Next()
+{
+    for (;;) {
+        while (next_ < kWindow && crossed_[next_])
+            ++next_;
+        if (next_ < kWindow)
+            break;
+        base_.AddSmall(2 * kWindow);
+        Fill();
+    }
+    candidate_ = base_;
+    candidate_.AddSmall(uint32_t(2 * next_));
+    ++next_;
+    return candidate_;
+}
+
+XBigInt NextPrime(const XBigInt& x)
+{
+    XPrimeSieve sieve(x);
+    for (;;) {
+        const XBigInt& c = sieve.Next();
+        if (PassesFermatBase2(c))
+            return c;
+    }
+}
+
+bool IsStrongProbablePrimeBase2(const XBigInt& c)
+{
+    if (c.IsEven() || c.BitLength() < 2)
+        return false;
+    XBigInt minusOne(c);
+    minusOne.SubtractSmall(1);
+    // c - 1 = t * 2^s with t odd.
+    uint64_t s = 0;
+    while (!minusOne.TestBit(s))
+        ++s;
+    XBigInt t(minusOne);
+    t.ShiftRight(s);
+    XBigInt y(2);
+    y.PowMod(t, c);
+    if (y.IsOne() || y == minusOne)
+        return true;
+    for (uint64_t i = 1; i < s; ++i) {
+        y.MulMod(y, c);
+        if (y == minusOne)
+            return true;
+        if (y.IsOne())
+            return false;
+    }
+    return false;
+}
