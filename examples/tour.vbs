@@ -177,6 +177,64 @@ Show "Decrypt, new object", Left(receiver.Decrypt(secret).Text, message.Length)
 
 ' ---------------------------------------------------------------------------
 WScript.Echo ""
+WScript.Echo "RSA: a key pair from two seeds, its halves in blobs"
+' Keygen makes the same key from the same seeds and size (64, 128 or 256
+' bytes); random seeds give a fresh key.  Generating a 1024-bit key takes a
+' moment.
+Dim rsa, publicSide, privateSide, publicKey, privateKey, sealed, signature, seed1, seed2
+Set rsa = CreateObject("Valdergast.ZELCryptoRSA")
+misc.Random 32, seed1
+misc.Random 32, seed2
+rsa.Keygen seed1, seed2, 128
+Set publicKey = rsa.PublicKey
+Set privateKey = rsa.PrivateKey
+Show "public key blob", publicKey.Length & " bytes, " & Left(publicKey.Hex, 24) & "..."
+Show "private key blob", privateKey.Length & " bytes"
+
+' Whoever holds the public half encrypts and verifies; whoever holds the
+' private half decrypts and signs.  SetIV gives both sides the same label.
+Set publicSide = CreateObject("Valdergast.ZELCryptoRSA")
+publicSide.PublicKey = publicKey
+Set privateSide = CreateObject("Valdergast.ZELCryptoRSA")
+privateSide.PrivateKey = privateKey
+item.Text = "order 42"
+publicSide.SetIV item
+privateSide.SetIV item
+
+message.Text = "The meeting moves to Thursday."
+Set sealed = publicSide.Encrypt(message)
+Show "encrypted", sealed.Length & " bytes"
+Show "decrypted", privateSide.Decrypt(sealed).Text
+' Encrypting twice gives two different ciphertexts of the same message.
+Show "encrypted again differs", sealed.Hex <> publicSide.Encrypt(message).Hex
+
+Set signature = privateSide.Sign(message)
+Show "signature", signature.Length & " bytes"
+Show "Verify (1 = good)", publicSide.Verify(message, signature)
+other.Text = "The meeting moves to Friday."
+Show "Verify other text", publicSide.Verify(other, signature)
+
+' ---------------------------------------------------------------------------
+WScript.Echo ""
+WScript.Echo "PGP: a text encrypted under a password, in ASCII armor"
+' The defaults are SHA-1, Blowfish and the iterated and salted key
+' derivation; Init chooses others: here SHA-1, AES-256 (9), mode 3, count 96.
+Dim pgp, armored, reader
+Set pgp = CreateObject("Valdergast.ZELCryptoPGP")
+pgp.Init 2, 9, 3, 96
+password.Text = "correct horse battery staple"
+pgp.Password = password
+message.Text = "Meet me at the old mill at noon."
+armored = pgp.Enarmor(pgp.Encrypt(message))
+WScript.Echo armored
+
+' The reader needs only the password: the message names its own settings.
+Set reader = CreateObject("Valdergast.ZELCryptoPGP")
+reader.Password = password
+Show "decrypted", reader.Decrypt(reader.Dearmor(armored)).Text
+
+' ---------------------------------------------------------------------------
+WScript.Echo ""
 WScript.Echo "When something goes wrong"
 ' A length field that promises more bytes than follow: the method refuses
 ' and the blob is left as it was.
@@ -205,11 +263,25 @@ Show "position 100", Err.Number & " " & Err.Description
 Err.Clear
 
 ' Ciphertext that is not whole blocks, and a cipher that has no key yet.
+message.Text = "Attack at dawn, bring snacks"
 Set plain = receiver.Decrypt(message)
 Show "Decrypt of 28 bytes", Err.Description
 Err.Clear
 Set plain = CreateObject("Valdergast.ZELCryptoCast").Encrypt(message)
 Show "Encrypt without a key", Err.Description
+Err.Clear
+
+' A signature of other data, and the wrong password.
+Show "Verify, wrong data", publicSide.Verify(item, signature) & " (no error)"
+reader.Password = item
+Set plain = reader.Decrypt(reader.Dearmor(armored))
+Show "wrong password", Err.Description
+Err.Clear
+Set plain = reader.Dearmor("Hello")
+Show "not armor", Err.Description
+Err.Clear
+Set plain = reader.Dearmor(Replace(armored, "ww0E", "ww1E"))
+Show "a changed character", Err.Description
 Err.Clear
 
 ' Text that is not hex.

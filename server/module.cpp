@@ -5,6 +5,8 @@
 #include "cipher/triple_des.h"
 #include "cipher/twofish.h"
 #include "objects/misc.h"
+#include "objects/pgp_object.h"
+#include "objects/rsa_object.h"
 #include "objects/symmetric.h"
 #include "server/com_dispatch.h"
 #include "server/com_server.h"
@@ -22,11 +24,13 @@ constexpr GUID kAppId = {0xbadee840, 0x3beb, 0x4d0f, {0xa2, 0xeb, 0xaa, 0x47, 0x
 
 const zel::ClassEntry kClasses[] = {
     {&CLSID_ZELCryptoMisc, L"Valdergast.ZELCryptoMisc", zel::CreateComObject<CZELCryptoMisc>},
+    {&CLSID_ZELCryptoRSA, L"Valdergast.ZELCryptoRSA", zel::CreateComObject<CZELCryptoRSA>},
     {&CLSID_ZELCryptoAES, L"Valdergast.ZELCryptoAES", zel::CreateComObject<CZELCryptoAES>},
     {&CLSID_ZELCryptoTwofish, L"Valdergast.ZELCryptoTwofish", zel::CreateComObject<CZELCryptoTwofish>},
     {&CLSID_ZELCryptoBlowfish, L"Valdergast.ZELCryptoBlowfish", zel::CreateComObject<CZELCryptoBlowfish>},
     {&CLSID_ZELCryptoCast, L"Valdergast.ZELCryptoCast", zel::CreateComObject<CZELCryptoCast>},
     {&CLSID_ZELCryptoTripleDES, L"Valdergast.ZELCryptoTripleDES", zel::CreateComObject<CZELCryptoTripleDES>},
+    {&CLSID_ZELCryptoPGP, L"Valdergast.ZELCryptoPGP", zel::CreateComObject<CZELCryptoPGP>},
 };
 
 const zel::ServerInfo kServer = {
