@@ -1,44 +1,14 @@
 // The blob's views of its bytes as a JScript author uses them: Hex, Base64,
 // Text (UTF-16 strings to the ANSI code page and back), Bytes, Length, Clear.
 
-var passed = 0, failed = 0;
-
-function ok(cond, message) {
-    if (cond) {
-        passed++;
-    } else {
-        failed++;
-        WScript.Echo("FAIL: " + message);
-    }
-}
-
-function same(actual, expected, what) {
-    ok(actual === expected, what + ": got [" + actual + "], expected [" + expected + "]");
-}
-
-function section(name) {
-    WScript.Echo("-- " + name);
-}
-
-// "no error", or the error number in hex followed by its description.
-function failure(f) {
-    try {
-        f();
-        return "no error";
-    } catch (e) {
-        var text = (e.number >>> 0).toString(16);
-        return e.description ? text + " " + e.description : text;
-    }
-}
+// ok, same, section, failure, runChecks, newBlob and the other shared checks.
+eval((function () {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
+})());
 
 function refused(description) {
     return "80070057 " + description;
-}
-
-function newBlob(hex) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Hex = hex;
-    return b;
 }
 
 function run() {
@@ -139,10 +109,4 @@ function run() {
     same(b.Base64, "", "nothing left");
 }
 
-try {
-    run();
-} catch (e) {
-    failed++;
-    WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
+runChecks(run);

@@ -3,35 +3,11 @@
 // the script engine, Random's blob out of reach (JScript passes arguments by
 // value), errors as e.number and e.description.
 
-var passed = 0, failed = 0;
-
-function ok(cond, message) {
-    if (cond) {
-        passed++;
-    } else {
-        failed++;
-        WScript.Echo("FAIL: " + message);
-    }
-}
-
-function same(actual, expected, what) {
-    ok(actual === expected, what + ": got [" + actual + "], expected [" + expected + "]");
-}
-
-function section(name) {
-    WScript.Echo("-- " + name);
-}
-
-// "no error", or the error number in hex followed by its description.
-function failure(f) {
-    try {
-        f();
-        return "no error";
-    } catch (e) {
-        var text = (e.number >>> 0).toString(16);
-        return e.description ? text + " " + e.description : text;
-    }
-}
+// ok, same, section, failure, runChecks, newBlob and the other shared checks.
+eval((function () {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
+})());
 
 var kBadArgument = "80070057";   // E_INVALIDARG, no error record
 var kUnexpected = "8000ffff";    // E_UNEXPECTED, no error record
@@ -42,18 +18,6 @@ var kOverflow = "8002000a";      // DISP_E_OVERFLOW from the script engine
 var kBadParamCount = "8002000e"; // DISP_E_BADPARAMCOUNT from the script engine
 
 var m = new ActiveXObject("Valdergast.ZELCryptoMisc");
-
-function newBlob(hex) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Hex = hex;
-    return b;
-}
-
-function textBlob(text) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Text = text;
-    return b;
-}
 
 function digestHex(hash, hex) {
     var b = newBlob(hex);
@@ -173,10 +137,4 @@ function run() {
     same(pw.Text, "password", "the password is left alone");
 }
 
-try {
-    run();
-} catch (e) {
-    failed++;
-    WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
+runChecks(run);

@@ -2,35 +2,11 @@
 // as a JScript author meets it: signed 32-bit numbers, null refused by the
 // script engine, errors as e.number and e.description.
 
-var passed = 0, failed = 0;
-
-function ok(cond, message) {
-    if (cond) {
-        passed++;
-    } else {
-        failed++;
-        WScript.Echo("FAIL: " + message);
-    }
-}
-
-function same(actual, expected, what) {
-    ok(actual === expected, what + ": got [" + actual + "], expected [" + expected + "]");
-}
-
-function section(name) {
-    WScript.Echo("-- " + name);
-}
-
-// "no error", or the error number in hex followed by its description.
-function failure(f) {
-    try {
-        f();
-        return "no error";
-    } catch (e) {
-        var text = (e.number >>> 0).toString(16);
-        return e.description ? text + " " + e.description : text;
-    }
-}
+// ok, same, section, failure, runChecks, newBlob and the other shared checks.
+eval((function () {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
+})());
 
 var kBadPosition = "80070057";   // E_INVALIDARG, no error record
 var kCorrupt = "80004005 Crypto System: Data is corrupted - XBlob";
@@ -39,12 +15,6 @@ var kTypeMismatch = "80020005";  // DISP_E_TYPEMISMATCH from the script engine
 var kOverflow = "8002000a";      // DISP_E_OVERFLOW from the script engine
 
 var m = new ActiveXObject("Valdergast.ZELCryptoMisc");
-
-function newBlob(hex) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Hex = hex;
-    return b;
-}
 
 function hex8(v) {
     var s = (v >>> 0).toString(16);
@@ -177,10 +147,4 @@ function run() {
     same(b.Hex, "0102", "unchanged after an overflow");
 }
 
-try {
-    run();
-} catch (e) {
-    failed++;
-    WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
+runChecks(run);

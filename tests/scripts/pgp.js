@@ -7,35 +7,11 @@
 // the start of its messages: C3, length, version 4, cipher, type, hash, then
 // the salt and the count byte.
 
-var passed = 0, failed = 0;
-
-function ok(cond, message) {
-    if (cond) {
-        passed++;
-    } else {
-        failed++;
-        WScript.Echo("FAIL: " + message);
-    }
-}
-
-function same(actual, expected, what) {
-    ok(actual === expected, what + ": got [" + actual + "], expected [" + expected + "]");
-}
-
-function section(name) {
-    WScript.Echo("-- " + name);
-}
-
-// "no error", or the error number in hex followed by its description.
-function failure(f) {
-    try {
-        f();
-        return "no error";
-    } catch (e) {
-        var text = (e.number >>> 0).toString(16);
-        return e.description ? text + " " + e.description : text;
-    }
-}
+// ok, same, section, failure, runChecks, newBlob and the other shared checks.
+eval((function () {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
+})());
 
 function refusal(description) {
     return "80004005 Crypto System: " + description;
@@ -56,22 +32,6 @@ var kGpgArmored = kBegin + "\n\n" +
     "jAwECgEBmLkGFf7/dm3JSJLWwVYWrASohowq4lYgofcu1FWdk38a58gIQgi4GU5j\n" +
     "+zp7U83QweJIwk95+KDgtLMa+mICROz+aXwAt/KxT9aNqUbRkeoNFA==\n" +
     "=9+uY\n" + kEnd + "\n";
-
-function newBlob(hex) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Hex = hex;
-    return b;
-}
-
-function textBlob(text) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Text = text;
-    return b;
-}
-
-function hex2(v) {
-    return (v < 16 ? "0" : "") + v.toString(16);
-}
 
 // n bytes of a pattern that depends on start, as hex.
 function pattern(start, n) {
@@ -215,10 +175,4 @@ function run() {
     same(o.Decrypt(o.Encrypt(textBlob("after"))).Text, "after", "the object works after the refusals");
 }
 
-try {
-    run();
-} catch (e) {
-    failed++;
-    WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
+runChecks(run);

@@ -17,7 +17,12 @@
 // is the first 6 bytes of a message the object encrypts afterwards (the
 // settings it holds then), or "<id> error <number> <description>".
 
-var passed = 0, failed = 0;
+// ok, same, section, failure, runChecks, newBlob and the other shared checks.
+eval((function () {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
+})());
+
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
 function readText(path) {
@@ -32,10 +37,6 @@ function writeText(path, text) {
     var f = fso.CreateTextFile(path, true, false);
     f.Write(text);
     f.Close();
-}
-
-function newBlob() {
-    return new ActiveXObject("Valdergast.ZELBlob");
 }
 
 function runCase(fields, folder) {
@@ -87,10 +88,4 @@ function run() {
     writeText(fso.BuildPath(folder, "results.txt"), results.join("\r\n") + "\r\n");
 }
 
-try {
-    run();
-} catch (e) {
-    failed++;
-    WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
+runChecks(run);

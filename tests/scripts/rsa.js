@@ -7,35 +7,11 @@
 // JScript cannot receive Misc's Random through an out-argument, so the seeds
 // are drawn here.
 
-var passed = 0, failed = 0;
-
-function ok(cond, message) {
-    if (cond) {
-        passed++;
-    } else {
-        failed++;
-        WScript.Echo("FAIL: " + message);
-    }
-}
-
-function same(actual, expected, what) {
-    ok(actual === expected, what + ": got [" + actual + "], expected [" + expected + "]");
-}
-
-function section(name) {
-    WScript.Echo("-- " + name);
-}
-
-// "no error", or the error number in hex followed by its description.
-function failure(f) {
-    try {
-        f();
-        return "no error";
-    } catch (e) {
-        var text = (e.number >>> 0).toString(16);
-        return e.description ? text + " " + e.description : text;
-    }
-}
+// ok, same, section, failure, runChecks, newBlob and the other shared checks.
+eval((function () {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
+})());
 
 var kNotABlob = "80004005 Internal error: can't get source ZELBlob COM interface";
 var kInvalidKey = "80004005 Crypto System: Invalid key - RSA";
@@ -45,37 +21,8 @@ var kBadItem = "80004005 Crypto System: Data is corrupted - XBlob";
 var kTypeMismatch = "80020005"; // DISP_E_TYPEMISMATCH from the script engine
 var kEmptyPublicKey = "0000000000000001000000000100";
 
-function newBlob(hex) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Hex = hex;
-    return b;
-}
-
-function textBlob(text) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Text = text;
-    return b;
-}
-
 function newRsa() {
     return new ActiveXObject("Valdergast.ZELCryptoRSA");
-}
-
-function hex2(v) {
-    return (v < 16 ? "0" : "") + v.toString(16);
-}
-
-// count bytes counting up from start (modulo 256), as hex.
-function seq(start, count) {
-    var s = "";
-    for (var i = 0; i < count; i++) s += hex2((start + i) & 255);
-    return s;
-}
-
-function rep(h, count) {
-    var s = "";
-    for (var i = 0; i < count; i++) s += h;
-    return s;
 }
 
 function randomHex(count) {
@@ -207,10 +154,4 @@ function run() {
     same(dec.Decrypt(dec.Encrypt(b)).Text, "pay 10 to Bob", "and encrypts");
 }
 
-try {
-    run();
-} catch (e) {
-    failed++;
-    WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
+runChecks(run);

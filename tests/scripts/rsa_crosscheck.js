@@ -23,26 +23,11 @@
 //   decrypt <private blob> <param> <ciphertext> <message>
 // run through fresh objects and compared.
 
-var passed = 0, failed = 0;
-
-function ok(cond, message) {
-    if (cond) {
-        passed++;
-    } else {
-        failed++;
-        WScript.Echo("FAIL: " + message);
-    }
-}
-
-function same(actual, expected, what) {
-    ok(actual === expected, what + ": got [" + actual + "], expected [" + expected + "]");
-}
-
-function newBlob(hex) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Hex = hex;
-    return b;
-}
+// ok, same, section, failure, runChecks, newBlob and the other shared checks.
+eval((function () {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
+})());
 
 function unfield(text) {
     return text === "-" ? "" : text;
@@ -82,11 +67,11 @@ function makeKey(name, size, want, base1, base2, out) {
 
 function make(input, output) {
     var fso = new ActiveXObject("Scripting.FileSystemObject");
-    var file = fso.OpenTextFile(input, 1);
+    var lines = readLines(input);
     var out = fso.CreateTextFile(output, true);
     var keys = {};
-    while (!file.AtEndOfStream) {
-        var f = file.ReadLine().split(" ");
+    for (var i = 0; i < lines.length; i++) {
+        var f = lines[i].split(" ");
         if (f[0] === "key") {
             WScript.Echo("-- key " + f[1]);
             keys[f[1]] = makeKey(f[1], parseInt(f[2], 10), f[3], f[4], f[5], out);
@@ -122,11 +107,10 @@ function make(input, output) {
 }
 
 function check(input) {
-    var fso = new ActiveXObject("Scripting.FileSystemObject");
-    var file = fso.OpenTextFile(input, 1);
+    var lines = readLines(input);
     var line = 0;
-    while (!file.AtEndOfStream) {
-        var text = file.ReadLine();
+    for (var i = 0; i < lines.length; i++) {
+        var text = lines[i];
         var f = text.split(" ");
         line++;
         var o = new ActiveXObject("Valdergast.ZELCryptoRSA");
@@ -142,15 +126,10 @@ function check(input) {
     }
 }
 
-try {
-    var mode = WScript.Arguments(0);
-    if (mode === "make") {
+runChecks(function () {
+    if (WScript.Arguments(0) === "make") {
         make(WScript.Arguments(1), WScript.Arguments(2));
     } else {
         check(WScript.Arguments(1));
     }
-} catch (e) {
-    failed++;
-    WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
+});

@@ -7,35 +7,11 @@
 // Twofish designers' known answers, the Blowfish designer's vectors, RFC 2144
 // appendix B.1, single-DES known answers through TripleDES with K1 = K2 = K3).
 
-var passed = 0, failed = 0;
-
-function ok(cond, message) {
-    if (cond) {
-        passed++;
-    } else {
-        failed++;
-        WScript.Echo("FAIL: " + message);
-    }
-}
-
-function same(actual, expected, what) {
-    ok(actual === expected, what + ": got [" + actual + "], expected [" + expected + "]");
-}
-
-function section(name) {
-    WScript.Echo("-- " + name);
-}
-
-// "no error", or the error number in hex followed by its description.
-function failure(f) {
-    try {
-        f();
-        return "no error";
-    } catch (e) {
-        var text = (e.number >>> 0).toString(16);
-        return e.description ? text + " " + e.description : text;
-    }
-}
+// ok, same, section, failure, runChecks, newBlob and the other shared checks.
+eval((function () {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
+})());
 
 var kNotABlob = "80004005 Internal error: can't get source ZELBlob COM interface";
 var kNoKey = "80004005 Crypto System: Invalid key";
@@ -46,29 +22,6 @@ var kBadParamCount = "8002000e"; // DISP_E_BADPARAMCOUNT from the script engine
 
 function corrupted(engine) {
     return "80004005 Crypto System: Data is corrupted - " + engine;
-}
-
-function newBlob(hex) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Hex = hex;
-    return b;
-}
-
-function hex2(v) {
-    return (v < 16 ? "0" : "") + v.toString(16);
-}
-
-// count bytes counting up from start (modulo 256), as hex.
-function seq(start, count) {
-    var s = "";
-    for (var i = 0; i < count; i++) s += hex2((start + i) & 255);
-    return s;
-}
-
-function rep(h, count) {
-    var s = "";
-    for (var i = 0; i < count; i++) s += h;
-    return s;
 }
 
 function hexXor(a, b) {
@@ -298,10 +251,4 @@ function run() {
     }
 }
 
-try {
-    run();
-} catch (e) {
-    failed++;
-    WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
+runChecks(run);

@@ -10,26 +10,11 @@
 // Encrypt continues the chain of the first).  A second object that receives
 // the key record must decipher c1 followed by c2 to the padded messages.
 
-var passed = 0, failed = 0;
-
-function ok(cond, message) {
-    if (cond) {
-        passed++;
-    } else {
-        failed++;
-        WScript.Echo("FAIL: " + message);
-    }
-}
-
-function same(actual, expected, what) {
-    ok(actual === expected, what + ": got [" + actual + "], expected [" + expected + "]");
-}
-
-function newBlob(hex) {
-    var b = new ActiveXObject("Valdergast.ZELBlob");
-    b.Hex = hex;
-    return b;
-}
+// ok, same, section, failure, runChecks, newBlob and the other shared checks.
+eval((function () {
+    var fso = new ActiveXObject("Scripting.FileSystemObject");
+    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
+})());
 
 function hexField(text) {
     return text === "-" ? "" : text;
@@ -47,14 +32,13 @@ function blockSizeOf(name) {
 }
 
 function run() {
-    var fso = new ActiveXObject("Scripting.FileSystemObject");
-    var file = fso.OpenTextFile(WScript.Arguments(0), 1);
-    var header = file.ReadLine().split(" ");
+    var lines = readLines(WScript.Arguments(0));
+    var header = lines[0].split(" ");
     var declared = parseInt(header[1], 10);
     var count = 0;
     var shown = {};
-    while (!file.AtEndOfStream) {
-        var line = file.ReadLine();
+    for (var i = 1; i < lines.length; i++) {
+        var line = lines[i];
         if (line === "") continue;
         var f = line.split(" ");
         var name = f[0], mode = parseInt(f[1], 10), keyFiller = parseInt(f[2], 10);
@@ -85,14 +69,7 @@ function run() {
         same(o2.Decrypt(newBlob(c1 + c2)).Hex, paddedHex(p1, messageFiller, bs) + paddedHex(p2, messageFiller, bs),
              what + " deciphered on a second object");
     }
-    file.Close();
     same(count, declared, "cases read");
 }
 
-try {
-    run();
-} catch (e) {
-    failed++;
-    WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
+runChecks(run);

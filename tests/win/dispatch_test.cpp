@@ -81,47 +81,15 @@ private:
     VARIANT v_;
 };
 
-// The outcome of one Invoke.
-struct Outcome {
-    HRESULT hr = E_UNEXPECTED;
-    Var result;
-    HRESULT scode = S_OK;
-    std::wstring description;
-    std::wstring source;
-};
-
-DISPID IdOf(IDispatch* object, const wchar_t* name)
+// Invokes `name` with the arguments in script order (support's Invoke; the
+// Vars keep owning what they hold).
+Invoked Call(IDispatch* object, const wchar_t* name, const std::vector<Var>& args, WORD flags = DISPATCH_METHOD)
 {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    EXPECT_HR(S_OK, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) << Narrow(name);
-    return id;
-}
-
-// Invokes `name` with the arguments in script order (Invoke takes them last-first).
-Outcome Call(IDispatch* object, const wchar_t* name, const std::vector<Var>& args, WORD flags = DISPATCH_METHOD)
-{
-    std::vector<VARIANT> reversed;
-    for (auto it = args.rbegin(); it != args.rend(); ++it)
-        reversed.push_back(it->get());
-    DISPPARAMS params{reversed.data(), nullptr, UINT(reversed.size()), 0};
-    Outcome out;
-    EXCEPINFO info{};
-    UINT argError = 0;
-    out.hr = object->Invoke(IdOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &out.result, &info,
-                            &argError);
-    if (out.hr == DISP_E_EXCEPTION) {
-        if (info.pfnDeferredFillIn)
-            info.pfnDeferredFillIn(&info);
-        out.scode = info.scode;
-    }
-    if (info.bstrDescription)
-        out.description.assign(info.bstrDescription, SysStringLen(info.bstrDescription));
-    if (info.bstrSource)
-        out.source.assign(info.bstrSource, SysStringLen(info.bstrSource));
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
+    std::vector<VARIANT> values;
+    for (const Var& arg : args)
+        values.push_back(arg.get());
+    Invoked out;
+    Invoke(object, name, flags, values, out);
     return out;
 }
 
@@ -183,26 +151,26 @@ TEST_F(Dispatch, NamesAndTypeInformation)
 TEST_F(Dispatch, PackingMethodsWork)
 {
     auto blob = NewBlob(L"aabb");
-    Outcome put = Call(Misc(), L"InsertLongToBlob", {Var::Object(blob.Get()), Var::Long(1), Var::Long(0x01020304)});
+    Invoked put = Call(Misc(), L"InsertLongToBlob", {Var::Object(blob.Get()), Var::Long(1), Var::Long(0x01020304)});
     EXPECT_HR(S_OK, put.hr);
     EXPECT_EQ(HexOf(blob.Get()), L"aa01020304bb");
 
     // Scripts ask for a result with METHOD | PROPERTYGET.
-    Outcome got = Call(Misc(), L"ExtractLongFromBlob", {Var::Object(blob.Get()), Var::Long(1)},
+    Invoked got = Call(Misc(), L"ExtractLongFromBlob", {Var::Object(blob.Get()), Var::Long(1)},
                        DISPATCH_METHOD | DISPATCH_PROPERTYGET);
     ASSERT_HR(S_OK, got.hr);
-    ASSERT_EQ(V_VT(&got.result.get()), VT_I4);
-    EXPECT_EQ(V_I4(&got.result.get()), 0x01020304);
+    ASSERT_EQ(V_VT(&got.result), VT_I4);
+    EXPECT_EQ(V_I4(&got.result), 0x01020304);
     EXPECT_EQ(HexOf(blob.Get()), L"aabb");
 
     auto val = NewBlob(L"4142");
     EXPECT_HR(S_OK,
               Call(Misc(), L"InsertBlobToBlob", {Var::Object(blob.Get()), Var::Long(2), Var::Object(val.Get())}).hr);
     EXPECT_EQ(HexOf(blob.Get()), L"aabb000000024142");
-    Outcome item = Call(Misc(), L"ExtractBlobFromBlob", {Var::Object(blob.Get()), Var::Long(2)});
+    Invoked item = Call(Misc(), L"ExtractBlobFromBlob", {Var::Object(blob.Get()), Var::Long(2)});
     ASSERT_HR(S_OK, item.hr);
-    ASSERT_EQ(V_VT(&item.result.get()), VT_DISPATCH);
-    EXPECT_EQ(HexOf(V_DISPATCH(&item.result.get())), L"4142");
+    ASSERT_EQ(V_VT(&item.result), VT_DISPATCH);
+    EXPECT_EQ(HexOf(V_DISPATCH(&item.result)), L"4142");
     EXPECT_EQ(HexOf(blob.Get()), L"aabb");
 }
 
@@ -268,7 +236,7 @@ TEST_F(Dispatch, BlobArgumentsThatAreNotObjects)
     }
     EXPECT_EQ(HexOf(blob.Get()), L"aabb");
 
-    Outcome nothing = Call(Misc(), L"InsertBlobToBlob", {Var::Object(blob.Get()), Var::Long(0), Var::Object(nullptr)});
+    Invoked nothing = Call(Misc(), L"InsertBlobToBlob", {Var::Object(blob.Get()), Var::Long(0), Var::Object(nullptr)});
     EXPECT_HR(DISP_E_EXCEPTION, nothing.hr);
     EXPECT_HR(E_FAIL, nothing.scode);
     EXPECT_EQ(nothing.description, kNotABlob);
@@ -289,17 +257,17 @@ TEST_F(Dispatch, WrongArgumentCount)
 TEST_F(Dispatch, FailuresFillTheExceptionInformation)
 {
     auto corrupt = NewBlob(L"00000005");
-    Outcome alarm = Call(Misc(), L"ExtractBlobFromBlob", {Var::Object(corrupt.Get()), Var::Long(0)});
+    Invoked alarm = Call(Misc(), L"ExtractBlobFromBlob", {Var::Object(corrupt.Get()), Var::Long(0)});
     EXPECT_HR(DISP_E_EXCEPTION, alarm.hr);
     EXPECT_HR(E_FAIL, alarm.scode);
     EXPECT_EQ(alarm.description, kDataCorrupted);
     EXPECT_EQ(alarm.source, kMiscProgId);
     // No blob comes back.
-    EXPECT_TRUE(V_VT(&alarm.result.get()) == VT_EMPTY ||
-                (V_VT(&alarm.result.get()) == VT_DISPATCH && !V_DISPATCH(&alarm.result.get())));
+    EXPECT_TRUE(V_VT(&alarm.result) == VT_EMPTY ||
+                (V_VT(&alarm.result) == VT_DISPATCH && !V_DISPATCH(&alarm.result)));
     EXPECT_EQ(HexOf(corrupt.Get()), L"00000005");
 
-    Outcome position = Call(Misc(), L"ExtractLongFromBlob", {Var::Object(corrupt.Get()), Var::Long(-1)});
+    Invoked position = Call(Misc(), L"ExtractLongFromBlob", {Var::Object(corrupt.Get()), Var::Long(-1)});
     EXPECT_HR(DISP_E_EXCEPTION, position.hr);
     EXPECT_HR(E_INVALIDARG, position.scode);
     EXPECT_EQ(position.description, L"");
@@ -323,32 +291,32 @@ TEST_F(Dispatch, FailuresFillTheExceptionInformation)
 TEST_F(Dispatch, CryptoResultTypes)
 {
     auto digits = NewBlob(L"313233343536373839");
-    Outcome crc32 = Call(Misc(), L"CRC32", {Var::Object(digits.Get())}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+    Invoked crc32 = Call(Misc(), L"CRC32", {Var::Object(digits.Get())}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
     ASSERT_HR(S_OK, crc32.hr);
-    ASSERT_EQ(V_VT(&crc32.result.get()), VT_UI4);
-    EXPECT_EQ(V_UI4(&crc32.result.get()), 0xCBF43926u);
-    Outcome crc24 = Call(Misc(), L"CRC24", {Var::Object(digits.Get())}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+    ASSERT_EQ(V_VT(&crc32.result), VT_UI4);
+    EXPECT_EQ(V_UI4(&crc32.result), 0xCBF43926u);
+    Invoked crc24 = Call(Misc(), L"CRC24", {Var::Object(digits.Get())}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
     ASSERT_HR(S_OK, crc24.hr);
-    ASSERT_EQ(V_VT(&crc24.result.get()), VT_UI4);
-    EXPECT_EQ(V_UI4(&crc24.result.get()), 0x21CF02u);
+    ASSERT_EQ(V_VT(&crc24.result), VT_UI4);
+    EXPECT_EQ(V_UI4(&crc24.result), 0x21CF02u);
 
-    Outcome sha1 = Call(Misc(), L"SHA1", {Var::Object(digits.Get())}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+    Invoked sha1 = Call(Misc(), L"SHA1", {Var::Object(digits.Get())}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
     ASSERT_HR(S_OK, sha1.hr);
-    ASSERT_EQ(V_VT(&sha1.result.get()), VT_DISPATCH);
-    const std::wstring sha1Hex = HexOf(V_DISPATCH(&sha1.result.get()));
+    ASSERT_EQ(V_VT(&sha1.result), VT_DISPATCH);
+    const std::wstring sha1Hex = HexOf(V_DISPATCH(&sha1.result));
 
     // Keygen with a salt that is no blob: a simple SHA-1 of 20 bytes, which is
     // the digest itself.  Numbers may come as other types and are converted.
     FakeDispatch notABlob;
-    Outcome key = Call(Misc(), L"Keygen",
+    Invoked key = Call(Misc(), L"Keygen",
                        {Var::String(L"2"), Var::Double(20), Var::Object(digits.Get()), Var::Object(&notABlob),
                         Var::Long(0)},
                        DISPATCH_METHOD | DISPATCH_PROPERTYGET);
     ASSERT_HR(S_OK, key.hr);
-    ASSERT_EQ(V_VT(&key.result.get()), VT_DISPATCH);
-    EXPECT_EQ(HexOf(V_DISPATCH(&key.result.get())), sha1Hex);
+    ASSERT_EQ(V_VT(&key.result), VT_DISPATCH);
+    EXPECT_EQ(HexOf(V_DISPATCH(&key.result)), sha1Hex);
 
-    Outcome unsupported = Call(Misc(), L"Keygen",
+    Invoked unsupported = Call(Misc(), L"Keygen",
                                {Var::Long(4), Var::Long(20), Var::Object(digits.Get()), Var::Object(nullptr),
                                 Var::Long(0)});
     EXPECT_HR(DISP_E_EXCEPTION, unsupported.hr);
@@ -388,14 +356,14 @@ TEST_F(Dispatch, PutRefOnPutOnlyPropertiesActsAsPut)
 TEST_F(Dispatch, BlobPropertiesThroughInvoke)
 {
     auto blob = NewBlob(L"48656c6c6f");
-    Outcome length = Call(blob.Get(), L"Length", {}, DISPATCH_PROPERTYGET);
+    Invoked length = Call(blob.Get(), L"Length", {}, DISPATCH_PROPERTYGET);
     ASSERT_HR(S_OK, length.hr);
-    EXPECT_EQ(V_I4(&length.result.get()), 5);
+    EXPECT_EQ(V_I4(&length.result), 5);
 
-    Outcome base64 = Call(blob.Get(), L"Base64", {}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+    Invoked base64 = Call(blob.Get(), L"Base64", {}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
     ASSERT_HR(S_OK, base64.hr);
-    ASSERT_EQ(V_VT(&base64.result.get()), VT_BSTR);
-    EXPECT_EQ(std::wstring(V_BSTR(&base64.result.get())), L"SGVsbG8=");
+    ASSERT_EQ(V_VT(&base64.result), VT_BSTR);
+    EXPECT_EQ(std::wstring(V_BSTR(&base64.result)), L"SGVsbG8=");
 
     // A VBScript variable holding a byte array, passed by reference.
     SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, 2);
@@ -423,7 +391,7 @@ TEST_F(Dispatch, RandomDestinationVariableIsKeptOnFailure)
     FakeDispatch previous;
     Var variable = Var::Object(&previous);
     ASSERT_EQ(previous.Refs(), 2);
-    Outcome refused = Call(Misc(), L"Random", {Var::String(L"many"), Var::RefTo(&variable)});
+    Invoked refused = Call(Misc(), L"Random", {Var::String(L"many"), Var::RefTo(&variable)});
     EXPECT_HR(DISP_E_TYPEMISMATCH, refused.hr);
     EXPECT_EQ(V_VT(&variable.get()), VT_DISPATCH);
     EXPECT_EQ(V_DISPATCH(&variable.get()), static_cast<IDispatch*>(&previous));
@@ -431,7 +399,7 @@ TEST_F(Dispatch, RandomDestinationVariableIsKeptOnFailure)
 
     // A count the method refuses: it clears its out-pointer, but the
     // variable keeps its object.
-    Outcome failed = Call(Misc(), L"Random", {Var::Long(-1), Var::RefTo(&variable)});
+    Invoked failed = Call(Misc(), L"Random", {Var::Long(-1), Var::RefTo(&variable)});
     EXPECT_HR(DISP_E_EXCEPTION, failed.hr);
     EXPECT_HR(E_INVALIDARG, failed.scode);
     EXPECT_EQ(V_VT(&variable.get()), VT_DISPATCH);
@@ -443,7 +411,7 @@ TEST_F(Dispatch, RandomDestinationVariableReceivesTheBlob)
 {
     FakeDispatch previous;
     Var variable = Var::Object(&previous);
-    Outcome done = Call(Misc(), L"Random", {Var::Long(6), Var::RefTo(&variable)});
+    Invoked done = Call(Misc(), L"Random", {Var::Long(6), Var::RefTo(&variable)});
     ASSERT_HR(S_OK, done.hr);
     ASSERT_EQ(V_VT(&variable.get()), VT_DISPATCH);
     ASSERT_TRUE(V_DISPATCH(&variable.get()));

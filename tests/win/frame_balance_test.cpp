@@ -18,19 +18,6 @@ protected:
         ClearErrorRecord();
     }
 
-    // The blob double after a call: locks balanced, references back to the
-    // test's own one, and the buffer taken only while locked.
-    static testing::AssertionResult Balanced(const FakeBlob& blob)
-    {
-        if (blob.locks != blob.unlocks)
-            return testing::AssertionFailure() << blob.locks << " locks, " << blob.unlocks << " unlocks";
-        if (blob.Refs() != 1)
-            return testing::AssertionFailure() << "reference count " << blob.Refs() << " instead of 1";
-        if (blob.getBufferWhileUnlocked)
-            return testing::AssertionFailure() << "GetBuffer called on an unlocked blob";
-        return testing::AssertionSuccess();
-    }
-
     ComPtr<IZELCryptoMisc> misc;
 };
 

@@ -31,11 +31,6 @@ std::wstring HexText(const char* text)
     return hex;
 }
 
-std::wstring Wide(const std::string& narrow)
-{
-    return std::wstring(narrow.begin(), narrow.end());
-}
-
 XBlob BytesOf(const std::wstring& hex)
 {
     return BytesFromHex(Narrow(hex).c_str());
@@ -50,19 +45,6 @@ protected:
     }
 
     static IDispatch* D(const ComPtr<IZELBlobScript>& blob) { return blob.Get(); }
-
-    // The blob double after a call: locks balanced, references back to the
-    // test's own one, the buffer taken only while locked.
-    static testing::AssertionResult Balanced(const FakeBlob& blob)
-    {
-        if (blob.locks != blob.unlocks)
-            return testing::AssertionFailure() << blob.locks << " locks, " << blob.unlocks << " unlocks";
-        if (blob.Refs() != 1)
-            return testing::AssertionFailure() << "reference count " << blob.Refs() << " instead of 1";
-        if (blob.getBufferWhileUnlocked)
-            return testing::AssertionFailure() << "GetBuffer called on an unlocked blob";
-        return testing::AssertionSuccess();
-    }
 
     // Keygen's result as hex, or the failure as "hr".
     std::wstring Keygen(LONG hash, LONG length, IDispatch* password, IDispatch* salt, LONG passes)

@@ -2,6 +2,7 @@
 // GetProcAddress, no COM class cache in between): DllCanUnloadNow says S_FALSE
 // exactly while an object or a LockServer lock is alive.  This program holds
 // nothing else of either DLL, so every test starts from an unloadable module.
+#include "class_table.h"
 #include "support.h"
 
 #include <string>
@@ -83,6 +84,99 @@ protected:
 Module* ModuleUnload::crypto = nullptr;
 Module* ModuleUnload::blob = nullptr;
 
+// The same for the class object and objects of each of the eight classes.
+class ClassUnload : public ModuleUnload, public testing::WithParamInterface<CryptoClass> {
+protected:
+    ComPtr<IUnknown> NewModuleObject(IClassFactory* factory)
+    {
+        ComPtr<IUnknown> object;
+        EXPECT_HR(S_OK, factory->CreateInstance(nullptr, *GetParam().iid, object.OutVoid()));
+        return object;
+    }
+};
+
+TEST_P(ClassUnload, LiveObjectsHoldTheModule)
+{
+    auto factory = crypto->Factory(*GetParam().clsid);
+    ASSERT_TRUE(factory);
+    auto first = NewModuleObject(factory.Get());
+    auto second = NewModuleObject(factory.Get());
+    ASSERT_TRUE(first && second);
+    factory.Reset();
+    EXPECT_HR(S_FALSE, crypto->canUnloadNow());
+
+    // Extra references and interfaces of one object do not count twice.
+    auto dispatch = first.As<IDispatch>(IID_IDispatch);
+    auto support = first.As<ISupportErrorInfo>(IID_ISupportErrorInfo);
+    first.Reset();
+    dispatch.Reset();
+    EXPECT_HR(S_FALSE, crypto->canUnloadNow());
+    support.Reset();
+    EXPECT_HR(S_FALSE, crypto->canUnloadNow());
+    second.Reset();
+    EXPECT_HR(S_OK, crypto->canUnloadNow());
+}
+
+TEST_P(ClassUnload, LockServerHoldsTheModule)
+{
+    auto factory = crypto->Factory(*GetParam().clsid);
+    ASSERT_HR(S_OK, factory->LockServer(TRUE));
+    factory.Reset();
+    EXPECT_HR(S_FALSE, crypto->canUnloadNow());
+
+    // A lock and a live object together: the module stays until both are gone.
+    factory = crypto->Factory(*GetParam().clsid);
+    auto object = NewModuleObject(factory.Get());
+    ASSERT_HR(S_OK, factory->LockServer(FALSE));
+    EXPECT_HR(S_FALSE, crypto->canUnloadNow());
+    object.Reset();
+    EXPECT_HR(S_OK, crypto->canUnloadNow());
+    factory.Reset();
+    EXPECT_HR(S_OK, crypto->canUnloadNow());
+}
+
+// A refused interface destroys the new object: nothing holds the module after
+// it, while a live object of the class keeps holding it.
+TEST_P(ClassUnload, FailedCreationsLeaveNothingBehind)
+{
+    auto factory = crypto->Factory(*GetParam().clsid);
+    auto live = NewModuleObject(factory.Get());
+    void* out = nullptr;
+    for (const IID* iid : {&IID_IClassFactory, &IID_IZELBlob, &IID_IPersist}) {
+        out = this;
+        EXPECT_HR(E_NOINTERFACE, factory->CreateInstance(nullptr, *iid, &out));
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_HR(E_POINTER, factory->CreateInstance(nullptr, *GetParam().iid, nullptr));
+    FakeDispatch outer;
+    EXPECT_HR(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_IDispatch, &out));
+    EXPECT_HR(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, *GetParam().iid, &out));
+    EXPECT_EQ(outer.Refs(), 1);
+    EXPECT_HR(S_FALSE, crypto->canUnloadNow());
+    live.Reset();
+    factory.Reset();
+    EXPECT_HR(S_OK, crypto->canUnloadNow());
+}
+
+TEST_P(ClassUnload, AggregatedObjectLetsGo)
+{
+    auto factory = crypto->Factory(*GetParam().clsid);
+    FakeDispatch outer;
+    ComPtr<IUnknown> inner;
+    ASSERT_HR(S_OK, factory->CreateInstance(&outer, IID_IUnknown, inner.OutVoid()));
+    factory.Reset();
+    IUnknown* own = nullptr;
+    ASSERT_HR(S_OK, inner->QueryInterface(*GetParam().iid, reinterpret_cast<void**>(&own)));
+    EXPECT_EQ(outer.Refs(), 2);
+    own->Release(); // the outer's reference
+    EXPECT_HR(S_FALSE, crypto->canUnloadNow());
+    inner.Reset();
+    EXPECT_HR(S_OK, crypto->canUnloadNow());
+    EXPECT_EQ(outer.Refs(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllClasses, ClassUnload, testing::ValuesIn(kCryptoClasses), CryptoClassName);
+
 TEST_F(ModuleUnload, LiveObjectsHoldTheModule)
 {
     auto factory = crypto->Factory(CLSID_ZELCryptoMisc);
@@ -142,9 +236,18 @@ TEST_F(ModuleUnload, UnknownClassesAndInterfaces)
     out = this;
     EXPECT_HR(CLASS_E_CLASSNOTAVAILABLE, blob->getClassObject(CLSID_ZELCryptoMisc, IID_IClassFactory, &out));
     EXPECT_EQ(out, nullptr);
-    out = this;
-    EXPECT_HR(E_NOINTERFACE, crypto->getClassObject(CLSID_ZELCryptoMisc, IID_IDispatch, &out));
-    EXPECT_EQ(out, nullptr);
+    for (const CryptoClass& c : kCryptoClasses) {
+        SCOPED_TRACE(c.name);
+        out = this;
+        EXPECT_HR(CLASS_E_CLASSNOTAVAILABLE, blob->getClassObject(*c.clsid, IID_IClassFactory, &out));
+        EXPECT_EQ(out, nullptr);
+        out = this;
+        EXPECT_HR(E_NOINTERFACE, crypto->getClassObject(*c.clsid, IID_IDispatch, &out));
+        EXPECT_EQ(out, nullptr);
+        ComPtr<IClassFactory> factory;
+        EXPECT_HR(S_OK, crypto->getClassObject(*c.clsid, IID_IClassFactory, factory.OutVoid()));
+    }
+    EXPECT_HR(S_OK, crypto->canUnloadNow());
 
     ComPtr<IUnknown> unknown;
     EXPECT_HR(S_OK, crypto->getClassObject(CLSID_ZELCryptoMisc, IID_IUnknown, unknown.OutVoid()));

@@ -50,11 +50,6 @@ const wchar_t kGpgTwofishMd5Armored[] =
 
 // --- independent helpers ---------------------------------------------------------
 
-std::wstring Wide(const std::string& narrow)
-{
-    return std::wstring(narrow.begin(), narrow.end());
-}
-
 std::wstring HexText(const Bytes& bytes)
 {
     static const wchar_t digits[] = L"0123456789abcdef";
@@ -855,81 +850,6 @@ TEST_F(Pgp, DamagedArmor)
 }
 
 // --- late binding -----------------------------------------------------------------------
-
-DISPID IdOf(IDispatch* object, const wchar_t* name)
-{
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    EXPECT_HR(S_OK, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) << Narrow(name);
-    return id;
-}
-
-struct Invoked {
-    HRESULT hr = E_UNEXPECTED;
-    VARIANT result;
-    HRESULT scode = S_OK;
-    std::wstring description;
-    std::wstring source;
-
-    Invoked() { VariantInit(&result); }
-    Invoked(const Invoked&) = delete;
-    Invoked& operator=(const Invoked&) = delete;
-    ~Invoked() { VariantClear(&result); }
-};
-
-// Invokes with the arguments in script order; a put passes its value as the
-// named DISPID_PROPERTYPUT argument.
-void Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, Invoked& out)
-{
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID named = DISPID_PROPERTYPUT;
-    const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-    DISPPARAMS params{reversed.data(), put ? &named : nullptr, UINT(reversed.size()), put ? 1u : 0u};
-    EXCEPINFO info{};
-    UINT argError = 0;
-    out.hr = object->Invoke(IdOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &out.result, &info,
-                            &argError);
-    if (out.hr == DISP_E_EXCEPTION) {
-        if (info.pfnDeferredFillIn)
-            info.pfnDeferredFillIn(&info);
-        out.scode = info.scode;
-    }
-    if (info.bstrDescription)
-        out.description.assign(info.bstrDescription, SysStringLen(info.bstrDescription));
-    if (info.bstrSource)
-        out.source.assign(info.bstrSource, SysStringLen(info.bstrSource));
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
-}
-
-VARIANT LongArg(LONG value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return v;
-}
-
-VARIANT ObjectArg(IDispatch* object)
-{
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_DISPATCH;
-    V_DISPATCH(&v) = object;
-    return v;
-}
-
-// Not owned: the caller keeps the string alive for the call.
-VARIANT StringArg(BSTR text)
-{
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = text;
-    return v;
-}
 
 TEST_F(Pgp, NamesInAnyCase)
 {

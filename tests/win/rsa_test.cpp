@@ -33,24 +33,6 @@ const wchar_t kSeedB[] = L"7365656420622c20706c65617365";
 const wchar_t kSeedC[] = L"00112233445566778899";
 const wchar_t kSeedD[] = L"ffeeddccbbaa";
 
-std::wstring Wide(const std::string& narrow)
-{
-    return std::wstring(narrow.begin(), narrow.end());
-}
-
-// count bytes counting up from start (modulo 256), as hex.
-std::wstring Seq(unsigned start, size_t count)
-{
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring hex;
-    for (size_t i = 0; i < count; ++i) {
-        const unsigned b = (start + i) & 0xFF;
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
-}
-
 std::wstring Rep(const wchar_t* byteHex, size_t count)
 {
     std::wstring hex;
@@ -147,17 +129,6 @@ std::wstring FlipBit(const std::wstring& hex, size_t byteIndex)
     std::vector<uint8_t> bytes = Bytes(hex);
     bytes.at(byteIndex) ^= 1;
     return HexOfBytes(bytes);
-}
-
-testing::AssertionResult Balanced(const FakeBlob& blob)
-{
-    if (blob.locks != blob.unlocks)
-        return testing::AssertionFailure() << blob.locks << " locks, " << blob.unlocks << " unlocks";
-    if (blob.Refs() != 1)
-        return testing::AssertionFailure() << "reference count " << blob.Refs() << " instead of 1";
-    if (blob.getBufferWhileUnlocked)
-        return testing::AssertionFailure() << "GetBuffer called on an unlocked blob";
-    return testing::AssertionSuccess();
 }
 
 using Rsa = ComPtr<IZELCryptoRSA>;
@@ -1129,82 +1100,6 @@ TEST_F(RsaClass, EncryptThroughADoubleGivesARealBlob)
 
 // --- late binding -------------------------------------------------------------------------------------
 
-DISPID IdOf(IDispatch* object, const wchar_t* name)
-{
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    EXPECT_HR(S_OK, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) << Narrow(name);
-    return id;
-}
-
-struct Invoked {
-    HRESULT hr = E_UNEXPECTED;
-    VARIANT result;
-    HRESULT scode = S_OK;
-    std::wstring description;
-    std::wstring source;
-
-    Invoked() { VariantInit(&result); }
-    Invoked(const Invoked&) = delete;
-    Invoked& operator=(const Invoked&) = delete;
-    ~Invoked() { VariantClear(&result); }
-};
-
-// Invokes with the arguments in script order; a put passes its value as the
-// named DISPID_PROPERTYPUT argument.
-void Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, Invoked& out)
-{
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID named = DISPID_PROPERTYPUT;
-    const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-    DISPPARAMS params{reversed.data(), put ? &named : nullptr, UINT(reversed.size()), put ? 1u : 0u};
-    EXCEPINFO info{};
-    UINT argError = 0;
-    out.hr = object->Invoke(IdOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &out.result, &info,
-                            &argError);
-    if (out.hr == DISP_E_EXCEPTION) {
-        if (info.pfnDeferredFillIn)
-            info.pfnDeferredFillIn(&info);
-        out.scode = info.scode;
-    }
-    if (info.bstrDescription)
-        out.description.assign(info.bstrDescription, SysStringLen(info.bstrDescription));
-    if (info.bstrSource)
-        out.source.assign(info.bstrSource, SysStringLen(info.bstrSource));
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
-}
-
-VARIANT I4Arg(LONG value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return v;
-}
-
-// VBScript passes small integer literals as VT_I2.
-VARIANT I2Arg(SHORT value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = value;
-    return v;
-}
-
-// Not owned: the caller keeps the object alive for the call.
-VARIANT ObjectArg(IDispatch* object)
-{
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_DISPATCH;
-    V_DISPATCH(&v) = object;
-    return v;
-}
-
 TEST_F(RsaClass, NamesInAnyCase)
 {
     auto o = New();
@@ -1230,7 +1125,7 @@ TEST_F(RsaClass, ScriptHostCalls)
     auto seedA = NewBlob(kSeedA);
     auto seedB = NewBlob(kSeedB);
     Invoked keygen;
-    Invoke(made.Get(), L"Keygen", DISPATCH_METHOD, {ObjectArg(seedA.Get()), ObjectArg(seedB.Get()), I2Arg(128)},
+    Invoke(made.Get(), L"Keygen", DISPATCH_METHOD, {ObjectArg(seedA.Get()), ObjectArg(seedB.Get()), ShortArg(128)},
            keygen);
     ASSERT_HR(S_OK, keygen.hr);
     EXPECT_EQ(PublicOf(made.Get()), key128.publicBlob);
@@ -1335,7 +1230,7 @@ TEST_F(RsaClass, KeygenSizeThroughInvoke)
     auto seedC = NewBlob(kSeedC);
     auto seedD = NewBlob(kSeedD);
     Invoked keygen;
-    Invoke(o.Get(), L"Keygen", DISPATCH_METHOD, {ObjectArg(seedC.Get()), ObjectArg(seedD.Get()), I4Arg(64)},
+    Invoke(o.Get(), L"Keygen", DISPATCH_METHOD, {ObjectArg(seedC.Get()), ObjectArg(seedD.Get()), LongArg(64)},
            keygen);
     ASSERT_HR(S_OK, keygen.hr);
     EXPECT_EQ(PublicOf(o.Get()), other64.publicBlob);

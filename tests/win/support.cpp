@@ -36,6 +36,11 @@ std::string Narrow(const std::wstring& text)
     return result;
 }
 
+std::wstring Wide(const std::string& narrow)
+{
+    return std::wstring(narrow.begin(), narrow.end());
+}
+
 std::string GuidText(REFGUID guid)
 {
     wchar_t text[40] = {};
@@ -144,17 +149,16 @@ std::string HexOf(const XBlob& bytes)
     return text;
 }
 
-STDMETHODIMP FakeDispatch::QueryInterface(REFIID riid, void** out)
+std::wstring Seq(unsigned start, size_t count)
 {
-    if (!out)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring hex;
+    for (size_t i = 0; i < count; ++i) {
+        const unsigned b = (start + i) & 0xFF;
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
     }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return hex;
 }
 
 STDMETHODIMP FakeBlob::QueryInterface(REFIID riid, void** out)
@@ -190,6 +194,85 @@ STDMETHODIMP FakeBlob::Unlock()
 {
     ++unlocks;
     return S_OK;
+}
+
+testing::AssertionResult Balanced(const FakeBlob& blob)
+{
+    if (blob.locks != blob.unlocks)
+        return testing::AssertionFailure() << blob.locks << " locks, " << blob.unlocks << " unlocks";
+    if (blob.Refs() != 1)
+        return testing::AssertionFailure() << "reference count " << blob.Refs() << " instead of 1";
+    if (blob.getBufferWhileUnlocked)
+        return testing::AssertionFailure() << "GetBuffer called on an unlocked blob";
+    return testing::AssertionSuccess();
+}
+
+DISPID IdOf(IDispatch* object, const wchar_t* name)
+{
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    EXPECT_HR(S_OK, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) << Narrow(name);
+    return id;
+}
+
+void Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, Invoked& out)
+{
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID named = DISPID_PROPERTYPUT;
+    const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+    DISPPARAMS params{reversed.data(), put ? &named : nullptr, UINT(reversed.size()), put ? 1u : 0u};
+    EXCEPINFO info{};
+    UINT argError = 0;
+    out.hr = object->Invoke(IdOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &out.result, &info,
+                            &argError);
+    if (out.hr == DISP_E_EXCEPTION) {
+        if (info.pfnDeferredFillIn)
+            info.pfnDeferredFillIn(&info);
+        out.scode = info.scode;
+    }
+    if (info.bstrDescription)
+        out.description.assign(info.bstrDescription, SysStringLen(info.bstrDescription));
+    if (info.bstrSource)
+        out.source.assign(info.bstrSource, SysStringLen(info.bstrSource));
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrHelpFile);
+}
+
+VARIANT LongArg(LONG value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return v;
+}
+
+VARIANT ShortArg(SHORT value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I2;
+    V_I2(&v) = value;
+    return v;
+}
+
+VARIANT ObjectArg(IDispatch* object)
+{
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_DISPATCH;
+    V_DISPATCH(&v) = object;
+    return v;
+}
+
+VARIANT StringArg(BSTR text)
+{
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = text;
+    return v;
 }
 
 } // namespace zeltest

@@ -14,6 +14,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace zeltest {
 
@@ -80,6 +81,8 @@ testing::AssertionResult HrEqual(const char* expectedText, const char* actualTex
 #define ASSERT_HR(expected, actual) ASSERT_PRED_FORMAT2(::zeltest::HrEqual, HRESULT(expected), HRESULT(actual))
 
 std::string Narrow(const std::wstring& text);
+// ASCII text widened character by character.
+std::wstring Wide(const std::string& narrow);
 std::string GuidText(REFGUID guid);
 
 // The error record of the calling thread, taken with GetErrorInfo.
@@ -109,6 +112,8 @@ std::wstring HexOf(IUnknown* blob);
 // An XBlob holding the bytes of a hex text.
 XBlob BytesFromHex(const char* hex);
 std::string HexOf(const XBlob& bytes);
+// count bytes counting up from start (modulo 256), as hex.
+std::wstring Seq(unsigned start, size_t count);
 
 // A BSTR owned for the duration of a statement or a scope.
 class Bstr {
@@ -137,10 +142,25 @@ private:
     LONG refs_ = 1;
 };
 
-// An IDispatch that is no blob: every IDispatch member fails.
-class FakeDispatch : public IDispatch, public RefCounter {
+// The IUnknown and IDispatch part of a test double for the dual interface
+// Interface (IID *iid): QueryInterface answers IUnknown, IDispatch and
+// Interface, the references are counted by RefCounter, and every IDispatch
+// member fails.  The double adds Interface's own members.
+template <class Interface, const IID* iid>
+class DispatchDouble : public Interface, public RefCounter {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, *iid)) {
+            *out = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
     STDMETHODIMP_(ULONG) AddRef() override { return AddRefCount(); }
     STDMETHODIMP_(ULONG) Release() override { return ReleaseCount(); }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
@@ -151,6 +171,9 @@ public:
         return E_NOTIMPL;
     }
 };
+
+// An IDispatch that is no blob: every IDispatch member fails.
+class FakeDispatch : public DispatchDouble<IDispatch, &IID_IDispatch> {};
 
 // A blob double: IDispatch plus IZELBlob over its own XBlob, counting what the
 // server does with it.  GetBuffer can be made to fail.
@@ -174,5 +197,47 @@ public:
     int getBufferCalls = 0;
     bool getBufferWhileUnlocked = false;
 };
+
+// The blob double after a call: locks balanced, references back to the
+// test's own one, and the buffer taken only while locked.
+testing::AssertionResult Balanced(const FakeBlob& blob);
+
+// --- late binding, the way script hosts call -------------------------------------------
+
+// The DISPID of a name (a failure is reported as a test failure).
+DISPID IdOf(IDispatch* object, const wchar_t* name);
+
+// What one IDispatch::Invoke gave: its HRESULT, the result, and from the
+// exception information the scode, description and source.
+struct Invoked {
+    HRESULT hr = E_UNEXPECTED;
+    VARIANT result;
+    HRESULT scode = S_OK;
+    std::wstring description;
+    std::wstring source;
+
+    Invoked() { VariantInit(&result); }
+    Invoked(Invoked&& other) noexcept
+        : hr(other.hr), result(other.result), scode(other.scode), description(std::move(other.description)),
+          source(std::move(other.source))
+    {
+        VariantInit(&other.result);
+    }
+    Invoked(const Invoked&) = delete;
+    Invoked& operator=(const Invoked&) = delete;
+    ~Invoked() { VariantClear(&result); }
+};
+
+// Invokes with the arguments in script order; a put passes its value as the
+// named DISPID_PROPERTYPUT argument.  The arguments stay owned by the caller.
+void Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, Invoked& out);
+
+// Arguments for Invoke.  They own nothing: the caller keeps objects and
+// strings alive for the call.
+VARIANT LongArg(LONG value);
+// VBScript passes small integer literals as VT_I2.
+VARIANT ShortArg(SHORT value);
+VARIANT ObjectArg(IDispatch* object);
+VARIANT StringArg(BSTR text);
 
 } // namespace zeltest

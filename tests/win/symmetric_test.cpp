@@ -62,24 +62,6 @@ void PrintTo(const CipherClass& c, std::ostream* os)
 const wchar_t kNoKey[] = L"Crypto System: Invalid key";
 const wchar_t kCannotDecrypt[] = L"Crypto System: Unable to decrypt data";
 
-std::wstring Wide(const std::string& narrow)
-{
-    return std::wstring(narrow.begin(), narrow.end());
-}
-
-// count bytes counting up from start, as hex.
-std::wstring Seq(unsigned start, size_t count)
-{
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring hex;
-    for (size_t i = 0; i < count; ++i) {
-        const unsigned b = (start + i) & 0xFF;
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
-}
-
 // Installs an error record that a later call must not leave behind.
 void PlantStaleRecord()
 {
@@ -119,17 +101,6 @@ protected:
         EXPECT_HR(S_OK, keyed->Keygen(material.Get(), Class().val));
         EXPECT_HR(S_OK, keyed->put_mode(mode));
         return keyed;
-    }
-
-    static testing::AssertionResult Balanced(const FakeBlob& blob)
-    {
-        if (blob.locks != blob.unlocks)
-            return testing::AssertionFailure() << blob.locks << " locks, " << blob.unlocks << " unlocks";
-        if (blob.Refs() != 1)
-            return testing::AssertionFailure() << "reference count " << blob.Refs() << " instead of 1";
-        if (blob.getBufferWhileUnlocked)
-            return testing::AssertionFailure() << "GetBuffer called on an unlocked blob";
-        return testing::AssertionSuccess();
     }
 
     using BlobMethod = HRESULT (STDMETHODCALLTYPE IZELCryptoSymmetric::*)(IDispatch*, IDispatch**);
@@ -533,72 +504,6 @@ TEST_P(Symmetric, PageEventsLeaveTheEngineAlone)
 }
 
 // --- late binding ---------------------------------------------------------------
-
-DISPID IdOf(IDispatch* object, const wchar_t* name)
-{
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    EXPECT_HR(S_OK, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) << Narrow(name);
-    return id;
-}
-
-struct Invoked {
-    HRESULT hr = E_UNEXPECTED;
-    VARIANT result;
-    HRESULT scode = S_OK;
-    std::wstring description;
-    std::wstring source;
-
-    Invoked() { VariantInit(&result); }
-    Invoked(const Invoked&) = delete;
-    Invoked& operator=(const Invoked&) = delete;
-    ~Invoked() { VariantClear(&result); }
-};
-
-// Invokes with the arguments in script order; a put passes its value as the
-// named DISPID_PROPERTYPUT argument.
-void Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, Invoked& out)
-{
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID named = DISPID_PROPERTYPUT;
-    const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-    DISPPARAMS params{reversed.data(), put ? &named : nullptr, UINT(reversed.size()), put ? 1u : 0u};
-    EXCEPINFO info{};
-    UINT argError = 0;
-    out.hr = object->Invoke(IdOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &out.result, &info,
-                            &argError);
-    if (out.hr == DISP_E_EXCEPTION) {
-        if (info.pfnDeferredFillIn)
-            info.pfnDeferredFillIn(&info);
-        out.scode = info.scode;
-    }
-    if (info.bstrDescription)
-        out.description.assign(info.bstrDescription, SysStringLen(info.bstrDescription));
-    if (info.bstrSource)
-        out.source.assign(info.bstrSource, SysStringLen(info.bstrSource));
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
-}
-
-VARIANT LongArg(LONG value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return v;
-}
-
-// Not owned: the caller keeps the object alive for the call.
-VARIANT ObjectArg(IDispatch* object)
-{
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_DISPATCH;
-    V_DISPATCH(&v) = object;
-    return v;
-}
 
 TEST_P(Symmetric, NamesInAnyCase)
 {

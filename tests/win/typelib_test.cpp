@@ -1,0 +1,542 @@
+// The type library embedded in zelcrypto.dll, read the way script hosts and
+// object browsers read it: library attributes, the four dual interfaces with
+// every member's DISPID, invoke kind, vtable slot, help string and parameter
+// names, flags and types, the eight coclasses, and the enums of named
+// constants.  Names are compared with their exact spelling: widl keeps one
+// spelling per name across a type library, so a new name elsewhere can
+// re-case a published member or parameter.
+#include "support.h"
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace zeltest;
+
+namespace {
+
+std::wstring ModuleDir()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path);
+    dir.resize(dir.find_last_of(L"\\/") + 1);
+    return dir;
+}
+
+// The library from the DLL's own resource, without registering anything.
+ComPtr<ITypeLib> LoadCryptoLib()
+{
+    ComPtr<ITypeLib> lib;
+    const std::wstring path = ModuleDir() + L"zelcrypto.dll";
+    EXPECT_HR(S_OK, LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.Out()));
+    return lib;
+}
+
+struct Doc {
+    std::wstring name;
+    std::wstring help;
+    bool hasHelp = false;
+};
+
+Doc DocOf(ITypeInfo* info, MEMBERID id)
+{
+    BSTR name = nullptr, help = nullptr;
+    Doc doc;
+    if (SUCCEEDED(info->GetDocumentation(id, &name, &help, nullptr, nullptr))) {
+        doc.name = name ? name : L"";
+        doc.hasHelp = help != nullptr;
+        doc.help = help ? help : L"";
+    }
+    SysFreeString(name);
+    SysFreeString(help);
+    return doc;
+}
+
+// A TYPEATTR copied out, so that nothing needs releasing.
+TYPEATTR AttrOf(ITypeInfo* info)
+{
+    TYPEATTR copy = {};
+    TYPEATTR* attr = nullptr;
+    if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+        copy = *attr;
+        info->ReleaseTypeAttr(attr);
+    }
+    return copy;
+}
+
+// A parameter or result type in IDL notation, as far as this library uses
+// types: long, unsigned long, BSTR, IDispatch*, IUnknown* and pointers to them.
+std::string TypeText(ITypeInfo* info, const TYPEDESC& type)
+{
+    switch (type.vt) {
+    case VT_PTR:
+        return TypeText(info, *type.lptdesc) + "*";
+    case VT_I4:
+        return "long";
+    case VT_UI4:
+        return "unsigned long";
+    case VT_BSTR:
+        return "BSTR";
+    case VT_DISPATCH:
+        return "IDispatch*";
+    case VT_UNKNOWN:
+        return "IUnknown*";
+    case VT_HRESULT:
+        return "HRESULT";
+    case VT_VOID:
+        return "void";
+    case VT_USERDEFINED: {
+        ComPtr<ITypeInfo> ref;
+        if (FAILED(info->GetRefTypeInfo(type.hreftype, ref.Out())))
+            return "?userdefined";
+        return Narrow(DocOf(ref.Get(), MEMBERID_NIL).name);
+    }
+    default:
+        return "?vt" + std::to_string(type.vt);
+    }
+}
+
+std::string FlagText(USHORT flags)
+{
+    std::string text;
+    const std::pair<USHORT, const char*> names[] = {
+        {PARAMFLAG_FIN, "in"}, {PARAMFLAG_FOUT, "out"}, {PARAMFLAG_FRETVAL, "retval"},
+        {PARAMFLAG_FOPT, "optional"}, {PARAMFLAG_FLCID, "lcid"}, {PARAMFLAG_FHASDEFAULT, "default"}};
+    for (const auto& [flag, name] : names) {
+        if (flags & flag)
+            text += text.empty() ? name : std::string(",") + name;
+    }
+    return text;
+}
+
+// One parameter as the IDL declares it: "[in] IDispatch* src", "IDispatch** dest"
+// (no direction attribute), "[in] long" (no name).
+struct Param {
+    const char* flags;
+    const char* type;
+    const wchar_t* name; // nullptr: the parameter has no name
+};
+
+struct Member {
+    const wchar_t* name;
+    MEMBERID dispid;
+    INVOKEKIND kind;
+    const wchar_t* help; // nullptr: no help string
+    std::vector<Param> params;
+};
+
+struct Interface {
+    const wchar_t* name;
+    const IID* iid;
+    std::vector<Member> members;
+};
+
+constexpr INVOKEKIND kMethod = INVOKE_FUNC;
+constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET;
+constexpr INVOKEKIND kPut = INVOKE_PROPERTYPUT;
+
+const Param kPageUnknown{"in", "IUnknown*", L"piUnk"};
+const Param kInSrc{"in", "IDispatch*", L"src"};
+const Param kOutDest{"out,retval", "IDispatch**", L"dest"};
+
+const Interface kMisc{
+    L"IZELCryptoMisc",
+    &IID_IZELCryptoMisc,
+    {
+        {L"OnStartPage", 0x60020000, kMethod, L"method OnStartPage", {kPageUnknown}},
+        {L"OnEndPage", 0x60020001, kMethod, L"method OnEndPage", {}},
+        {L"MD5", 1, kMethod, L"method MD5", {kInSrc, kOutDest}},
+        {L"SHA1", 2, kMethod, L"method SHA1", {kInSrc, kOutDest}},
+        {L"Random", 3, kMethod, L"method Random", {{"in", "long", L"src"}, {"", "IDispatch**", L"dest"}}},
+        {L"CRC32", 4, kMethod, L"method CRC32",
+         {{"", "IDispatch*", L"src"}, {"out,retval", "unsigned long*", L"dest"}}},
+        {L"InsertLongToBlob", 5, kMethod, L"method InsertLongToBlob",
+         {kInSrc, {"in", "long", L"pos"}, {"in", "long", L"val"}}},
+        {L"ExtractLongFromBlob", 6, kMethod, L"method ExtractLongFromBlob",
+         {kInSrc, {"in", "long", L"pos"}, {"out,retval", "long*", L"val"}}},
+        {L"InsertBlobToBlob", 7, kMethod, L"method InsertBlobToBlob",
+         {kInSrc, {"in", "long", L"pos"}, {"in", "IDispatch*", L"val"}}},
+        {L"ExtractBlobFromBlob", 8, kMethod, L"method ExtractBlobFromBlob",
+         {kInSrc, {"in", "long", L"pos"}, {"out,retval", "IDispatch**", L"val"}}},
+        {L"Ripemd", 9, kMethod, L"method Ripemd", {kInSrc, kOutDest}},
+        {L"Keygen", 10, kMethod, L"method Keygen",
+         {{"in", "long", L"hash"},
+          {"in", "long", L"length"},
+          {"in", "IDispatch*", L"password"},
+          {"in", "IDispatch*", L"salt"},
+          {"in", "long", L"passes"},
+          {"out,retval", "IDispatch**", L"result"}}},
+        {L"CRC24", 11, kMethod, L"method CRC24",
+         {{"", "IDispatch*", L"src"}, {"out,retval", "unsigned long*", L"dest"}}},
+    }};
+
+const Interface kSymmetric{
+    L"IZELCryptoSymmetric",
+    &IID_IZELCryptoSymmetric,
+    {
+        {L"OnStartPage", 0x60020000, kMethod, nullptr, {kPageUnknown}},
+        {L"OnEndPage", 0x60020001, kMethod, nullptr, {}},
+        {L"Keygen", 1, kMethod, L"method KeyGen", {{"in", "IDispatch*", L"inVal"}, {"in", "long", L"val"}}},
+        {L"Key", 2, kGet, L"property Key", {{"out,retval", "IDispatch**", L"pVal"}}},
+        {L"Key", 2, kPut, L"property Key", {{"in", "IDispatch*", nullptr}}},
+        {L"Encrypt", 3, kMethod, L"method Encrypt", {kInSrc, kOutDest}},
+        {L"Decrypt", 4, kMethod, L"method Decrypt", {kInSrc, kOutDest}},
+        {L"Filler", 5, kGet, L"property Filler", {{"out,retval", "long*", L"pVal"}}},
+        {L"Filler", 5, kPut, L"property Filler", {{"in", "long", nullptr}}},
+        {L"mode", 6, kGet, L"property Mode", {{"out,retval", "long*", L"pVal"}}},
+        {L"mode", 6, kPut, L"property Mode", {{"in", "long", nullptr}}},
+    }};
+
+const Interface kRsa{
+    L"IZELCryptoRSA",
+    &IID_IZELCryptoRSA,
+    {
+        {L"OnStartPage", 0x60020000, kMethod, nullptr, {kPageUnknown}},
+        {L"OnEndPage", 0x60020001, kMethod, nullptr, {}},
+        {L"SetIV", 1, kMethod, L"method SetIV", {{"in", "IDispatch*", L"inVal"}}},
+        {L"Keygen", 2, kMethod, L"method KeyGen",
+         {{"in", "IDispatch*", L"inVal1"}, {"in", "IDispatch*", L"inVal2"}, {"in", "long", L"val"}}},
+        {L"PublicKey", 3, kGet, L"property PublicKey", {{"out,retval", "IDispatch**", L"pVal"}}},
+        {L"PublicKey", 3, kPut, L"property PublicKey", {{"in", "IDispatch*", nullptr}}},
+        {L"PrivateKey", 4, kGet, L"property PrivateKey", {{"out,retval", "IDispatch**", L"pVal"}}},
+        {L"PrivateKey", 4, kPut, L"property PrivateKey", {{"in", "IDispatch*", nullptr}}},
+        {L"Encrypt", 5, kMethod, L"method Encrypt", {kInSrc, kOutDest}},
+        {L"Decrypt", 6, kMethod, L"method Decrypt", {kInSrc, kOutDest}},
+        {L"Sign", 7, kMethod, L"method Sign", {kInSrc, kOutDest}},
+        {L"Verify", 8, kMethod, L"method Verify",
+         {{"in", "IDispatch*", L"src1"}, {"in", "IDispatch*", L"src2"}, {"out,retval", "long*", L"res"}}},
+    }};
+
+const Interface kPgp{
+    L"IZELCryptoPGP",
+    &IID_IZELCryptoPGP,
+    {
+        {L"OnStartPage", 0x60020000, kMethod, nullptr, {kPageUnknown}},
+        {L"OnEndPage", 0x60020001, kMethod, nullptr, {}},
+        {L"Init", 1, kMethod, L"method Init",
+         {{"in", "long", L"hash"}, {"in", "long", L"alg"}, {"in", "long", L"mode"}, {"in", "long", L"passes"}}},
+        {L"password", 2, kPut, L"property Password", {{"in", "IDispatch*", nullptr}}},
+        {L"Encrypt", 3, kMethod, L"method Encrypt", {kInSrc, kOutDest}},
+        {L"Decrypt", 4, kMethod, L"method Decrypt", {kInSrc, kOutDest}},
+        {L"Enarmor", 5, kMethod, L"method Enarmor", {kInSrc, {"out,retval", "BSTR*", L"dest"}}},
+        {L"Dearmor", 6, kMethod, L"method Dearmor", {{"in", "BSTR", L"src"}, kOutDest}},
+    }};
+
+const Interface* const kInterfaces[] = {&kMisc, &kSymmetric, &kRsa, &kPgp};
+
+struct Coclass {
+    const wchar_t* name;
+    const CLSID* clsid;
+    const IID* defaultInterface;
+};
+
+const Coclass kCoclasses[] = {
+    {L"ZELCryptoMisc", &CLSID_ZELCryptoMisc, &IID_IZELCryptoMisc},
+    {L"ZELCryptoRSA", &CLSID_ZELCryptoRSA, &IID_IZELCryptoRSA},
+    {L"ZELCryptoAES", &CLSID_ZELCryptoAES, &IID_IZELCryptoSymmetric},
+    {L"ZELCryptoTwofish", &CLSID_ZELCryptoTwofish, &IID_IZELCryptoSymmetric},
+    {L"ZELCryptoBlowfish", &CLSID_ZELCryptoBlowfish, &IID_IZELCryptoSymmetric},
+    {L"ZELCryptoCast", &CLSID_ZELCryptoCast, &IID_IZELCryptoSymmetric},
+    {L"ZELCryptoTripleDES", &CLSID_ZELCryptoTripleDES, &IID_IZELCryptoSymmetric},
+    {L"ZELCryptoPGP", &CLSID_ZELCryptoPGP, &IID_IZELCryptoPGP},
+};
+
+struct Constant {
+    const wchar_t* name;
+    LONG value;
+};
+
+struct Enum {
+    const wchar_t* name;
+    const wchar_t* guid;
+    const wchar_t* help;
+    std::vector<Constant> constants;
+};
+
+// The published constants: names and values are what scripts use, the GUIDs
+// stay fixed.
+const Enum kEnums[] = {
+    {L"ZelHashId",
+     L"{C4C8C058-6051-4ACD-A8CB-A3F908D4881D}",
+     L"Hash ids for Misc.Keygen and PGP.Init; 0 is seed expansion, Keygen only",
+     {{L"zelKeygenExpandSeed", 0}, {L"zelHashMD5", 1}, {L"zelHashSHA1", 2}, {L"zelHashRIPEMD160", 3}}},
+    {L"ZelPgpCipher",
+     L"{FEC0151F-589E-49A3-B5E5-485463043410}",
+     L"Cipher ids for PGP.Init",
+     {{L"zelCipherTripleDES", 2},
+      {L"zelCipherCAST5", 3},
+      {L"zelCipherBlowfish", 4},
+      {L"zelCipherAES128", 7},
+      {L"zelCipherAES192", 8},
+      {L"zelCipherAES256", 9},
+      {L"zelCipherTwofish", 10}}},
+    {L"ZelS2KType",
+     L"{A3F61667-0683-4E31-A99E-5C1498A3A02D}",
+     L"String-to-key types for PGP.Init",
+     {{L"zelS2KSimple", 0}, {L"zelS2KSalted", 1}, {L"zelS2KIterated", 3}}},
+    {L"ZelChainingMode",
+     L"{C8CDC607-EF95-43C8-95FB-028AAFC3FF6D}",
+     L"Chaining modes of the cipher objects",
+     {{L"zelModeECB", 1}, {L"zelModeCBC", 2}}},
+    {L"ZelRsaKeySize",
+     L"{C1839F65-C4CB-43EC-9B71-283AE97246B7}",
+     L"RSA.Keygen key sizes, in bytes",
+     {{L"zelRsaKey512", 64}, {L"zelRsaKey1024", 128}, {L"zelRsaKey2048", 256}}},
+};
+
+class TypeLibrary : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        lib = LoadCryptoLib();
+        ASSERT_TRUE(lib);
+    }
+
+    ComPtr<ITypeInfo> InfoOf(REFGUID guid)
+    {
+        ComPtr<ITypeInfo> info;
+        EXPECT_HR(S_OK, lib->GetTypeInfoOfGuid(guid, info.Out())) << GuidText(guid);
+        return info;
+    }
+
+    ComPtr<ITypeLib> lib;
+};
+
+TEST_F(TypeLibrary, LibraryAttributes)
+{
+    TLIBATTR* attr = nullptr;
+    ASSERT_HR(S_OK, lib->GetLibAttr(&attr));
+    EXPECT_EQ(GuidText(LIBID_cryptoLib), GuidText(attr->guid));
+    EXPECT_EQ(1033u, attr->lcid);
+    EXPECT_EQ(2, attr->wMajorVerNum);
+    EXPECT_EQ(0, attr->wMinorVerNum);
+    EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, attr->syskind);
+    lib->ReleaseTLibAttr(attr);
+
+    BSTR name = nullptr, help = nullptr;
+    ASSERT_HR(S_OK, lib->GetDocumentation(-1, &name, &help, nullptr, nullptr));
+    EXPECT_EQ(std::wstring(L"cryptoLib"), name ? name : L"");
+    EXPECT_EQ(std::wstring(L"ZELCrypto 2.0 Type Library"), help ? help : L"");
+    SysFreeString(name);
+    SysFreeString(help);
+}
+
+// Exactly the published types: four interfaces (each a dispatch half), eight
+// coclasses, five enums, and nothing else (no aliases, no generated names).
+TEST_F(TypeLibrary, HoldsExactlyThePublishedTypes)
+{
+    std::map<std::wstring, TYPEKIND> found;
+    const UINT count = lib->GetTypeInfoCount();
+    for (UINT i = 0; i < count; ++i) {
+        TYPEKIND kind;
+        ASSERT_HR(S_OK, lib->GetTypeInfoType(i, &kind));
+        BSTR name = nullptr;
+        ASSERT_HR(S_OK, lib->GetDocumentation(INT(i), &name, nullptr, nullptr, nullptr));
+        found[name] = kind;
+        SysFreeString(name);
+    }
+    std::map<std::wstring, TYPEKIND> expected;
+    for (const Interface* itf : kInterfaces)
+        expected[itf->name] = TKIND_DISPATCH;
+    for (const Coclass& c : kCoclasses)
+        expected[c.name] = TKIND_COCLASS;
+    for (const Enum& e : kEnums)
+        expected[e.name] = TKIND_ENUM;
+    EXPECT_EQ(expected, found);
+    EXPECT_EQ(expected.size(), count);
+}
+
+TEST_F(TypeLibrary, InterfacesAreDualNonextensibleAutomation)
+{
+    for (const Interface* itf : kInterfaces) {
+        SCOPED_TRACE(Narrow(itf->name));
+        ComPtr<ITypeInfo> dispatch = InfoOf(*itf->iid);
+        ASSERT_TRUE(dispatch);
+        const TYPEATTR dispAttr = AttrOf(dispatch.Get());
+        EXPECT_EQ(TKIND_DISPATCH, dispAttr.typekind);
+        EXPECT_EQ(TYPEFLAG_FDUAL, dispAttr.wTypeFlags & TYPEFLAG_FDUAL);
+        EXPECT_EQ(TYPEFLAG_FNONEXTENSIBLE, dispAttr.wTypeFlags & TYPEFLAG_FNONEXTENSIBLE);
+        EXPECT_EQ(TYPEFLAG_FDISPATCHABLE, dispAttr.wTypeFlags & TYPEFLAG_FDISPATCHABLE);
+        const Doc doc = DocOf(dispatch.Get(), MEMBERID_NIL);
+        EXPECT_EQ(itf->name, doc.name);
+        EXPECT_EQ(std::wstring(itf->name) + L" Interface", doc.help);
+
+        // The vtable half: derived from IDispatch, automation-compatible.
+        HREFTYPE ref = 0;
+        ASSERT_HR(S_OK, dispatch->GetRefTypeOfImplType(-1, &ref));
+        ComPtr<ITypeInfo> vtable;
+        ASSERT_HR(S_OK, dispatch->GetRefTypeInfo(ref, vtable.Out()));
+        const TYPEATTR attr = AttrOf(vtable.Get());
+        EXPECT_EQ(TKIND_INTERFACE, attr.typekind);
+        EXPECT_EQ(GuidText(*itf->iid), GuidText(attr.guid));
+        const WORD wanted = TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
+        EXPECT_EQ(wanted, attr.wTypeFlags & wanted);
+        EXPECT_EQ(1, attr.cImplTypes);
+        ASSERT_HR(S_OK, vtable->GetRefTypeOfImplType(0, &ref));
+        ComPtr<ITypeInfo> base;
+        ASSERT_HR(S_OK, vtable->GetRefTypeInfo(ref, base.Out()));
+        EXPECT_EQ(GuidText(IID_IDispatch), GuidText(AttrOf(base.Get()).guid));
+    }
+}
+
+// Every member of every interface in vtable order: slot, DISPID, invoke kind,
+// name, help string, and each parameter's direction, type and name.  Names
+// compare case-sensitively, so a re-cased "mode", "hash", "password",
+// "passes" or "alg" fails here.
+TEST_F(TypeLibrary, MembersInVtableOrder)
+{
+    const SHORT pointer = sizeof(void*);
+    for (const Interface* itf : kInterfaces) {
+        ComPtr<ITypeInfo> dispatch = InfoOf(*itf->iid);
+        ASSERT_TRUE(dispatch);
+        HREFTYPE ref = 0;
+        ASSERT_HR(S_OK, dispatch->GetRefTypeOfImplType(-1, &ref));
+        ComPtr<ITypeInfo> vtable;
+        ASSERT_HR(S_OK, dispatch->GetRefTypeInfo(ref, vtable.Out()));
+        const TYPEATTR attr = AttrOf(vtable.Get());
+        ASSERT_EQ(itf->members.size(), attr.cFuncs) << Narrow(itf->name);
+
+        for (UINT i = 0; i < attr.cFuncs; ++i) {
+            const Member& m = itf->members[i];
+            SCOPED_TRACE(Narrow(itf->name) + "::" + Narrow(m.name) + " (slot " + std::to_string(7 + i) + ")");
+            FUNCDESC* f = nullptr;
+            ASSERT_HR(S_OK, vtable->GetFuncDesc(i, &f));
+            EXPECT_EQ(m.dispid, f->memid);
+            EXPECT_EQ(m.kind, f->invkind);
+            EXPECT_EQ(FUNC_PUREVIRTUAL, f->funckind);
+            EXPECT_EQ(CC_STDCALL, f->callconv);
+            EXPECT_EQ(SHORT((7 + i) * pointer), f->oVft);
+            EXPECT_EQ("HRESULT", TypeText(vtable.Get(), f->elemdescFunc.tdesc));
+            EXPECT_EQ(0, f->cParamsOpt);
+
+            const Doc doc = DocOf(vtable.Get(), f->memid);
+            EXPECT_EQ(m.name, doc.name);
+            EXPECT_EQ(m.help != nullptr, doc.hasHelp);
+            if (m.help)
+                EXPECT_EQ(m.help, doc.help);
+
+            ASSERT_EQ(SHORT(m.params.size()), f->cParams);
+            for (SHORT p = 0; p < f->cParams; ++p) {
+                const ELEMDESC& e = f->lprgelemdescParam[p];
+                EXPECT_EQ(m.params[p].flags, FlagText(e.paramdesc.wParamFlags)) << "parameter " << p;
+                EXPECT_EQ(m.params[p].type, TypeText(vtable.Get(), e.tdesc)) << "parameter " << p;
+            }
+            const MEMBERID memid = f->memid;
+            const INVOKEKIND kind = f->invkind;
+            vtable->ReleaseFuncDesc(f);
+
+            // GetNames finds the first member with the DISPID, so a property
+            // put behind its get is reached through the get's names; the put
+            // alone (PGP password) shows its own.
+            if (kind == INVOKE_PROPERTYPUT && i > 0 && itf->members[i - 1].dispid == memid)
+                continue;
+            BSTR names[8] = {};
+            UINT count = 0;
+            ASSERT_HR(S_OK, vtable->GetNames(memid, names, 8, &count));
+            std::vector<std::wstring> got(names, names + count);
+            for (UINT n = 0; n < count; ++n)
+                SysFreeString(names[n]);
+            std::vector<std::wstring> expected{m.name};
+            for (const Param& p : m.params) {
+                if (p.name)
+                    expected.push_back(p.name);
+            }
+            EXPECT_EQ(expected, got);
+        }
+    }
+}
+
+// The dispatch half answers GetIDsOfNames the way a script's late binding
+// asks: case-insensitively, with the parameter names after the member.
+TEST_F(TypeLibrary, DispatchHalfMapsNamesToDispids)
+{
+    struct Lookup {
+        const IID* iid;
+        std::vector<const wchar_t*> names;
+        std::vector<DISPID> ids;
+    };
+    const Lookup lookups[] = {
+        {&IID_IZELCryptoMisc, {L"KEYGEN", L"Hash", L"LENGTH", L"Password", L"salt", L"PASSES"}, {10, 0, 1, 2, 3, 4}},
+        {&IID_IZELCryptoSymmetric, {L"Mode"}, {6}},
+        {&IID_IZELCryptoSymmetric, {L"filler"}, {5}},
+        {&IID_IZELCryptoPGP, {L"INIT", L"Alg", L"Mode"}, {1, 1, 2}},
+        {&IID_IZELCryptoPGP, {L"Password"}, {2}},
+        {&IID_IZELCryptoRSA, {L"verify", L"SRC2"}, {8, 1}},
+    };
+    for (const Lookup& l : lookups) {
+        SCOPED_TRACE(Narrow(l.names[0]));
+        ComPtr<ITypeInfo> dispatch = InfoOf(*l.iid);
+        ASSERT_TRUE(dispatch);
+        std::vector<MEMBERID> ids(l.names.size(), -7);
+        EXPECT_HR(S_OK, dispatch->GetIDsOfNames(const_cast<LPOLESTR*>(l.names.data()), UINT(l.names.size()),
+                                                ids.data()));
+        EXPECT_EQ(l.ids, ids);
+    }
+}
+
+TEST_F(TypeLibrary, CoclassesNameTheirDefaultInterface)
+{
+    for (const Coclass& c : kCoclasses) {
+        SCOPED_TRACE(Narrow(c.name));
+        ComPtr<ITypeInfo> info = InfoOf(*c.clsid);
+        ASSERT_TRUE(info);
+        const TYPEATTR attr = AttrOf(info.Get());
+        EXPECT_EQ(TKIND_COCLASS, attr.typekind);
+        EXPECT_EQ(TYPEFLAG_FCANCREATE, attr.wTypeFlags & TYPEFLAG_FCANCREATE);
+        const Doc doc = DocOf(info.Get(), MEMBERID_NIL);
+        EXPECT_EQ(c.name, doc.name);
+        EXPECT_EQ(L"Valdergast." + std::wstring(c.name) + L" Class", doc.help);
+
+        ASSERT_EQ(1, attr.cImplTypes);
+        INT flags = 0;
+        ASSERT_HR(S_OK, info->GetImplTypeFlags(0, &flags));
+        EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT, flags);
+        HREFTYPE ref = 0;
+        ASSERT_HR(S_OK, info->GetRefTypeOfImplType(0, &ref));
+        ComPtr<ITypeInfo> itf;
+        ASSERT_HR(S_OK, info->GetRefTypeInfo(ref, itf.Out()));
+        EXPECT_EQ(GuidText(*c.defaultInterface), GuidText(AttrOf(itf.Get()).guid));
+    }
+}
+
+TEST_F(TypeLibrary, EnumsOfNamedConstants)
+{
+    std::set<std::wstring> allNames;
+    for (const Enum& e : kEnums) {
+        SCOPED_TRACE(Narrow(e.name));
+        GUID guid = GUID_NULL;
+        ASSERT_HR(S_OK, CLSIDFromString(const_cast<LPOLESTR>(e.guid), &guid));
+        ComPtr<ITypeInfo> info = InfoOf(guid);
+        ASSERT_TRUE(info);
+        const TYPEATTR attr = AttrOf(info.Get());
+        EXPECT_EQ(TKIND_ENUM, attr.typekind);
+        const Doc doc = DocOf(info.Get(), MEMBERID_NIL);
+        EXPECT_EQ(e.name, doc.name);
+        EXPECT_EQ(e.help, doc.help);
+        EXPECT_EQ(0, attr.cFuncs);
+
+        std::vector<std::pair<std::wstring, LONG>> got;
+        for (UINT i = 0; i < attr.cVars; ++i) {
+            VARDESC* v = nullptr;
+            ASSERT_HR(S_OK, info->GetVarDesc(i, &v));
+            EXPECT_EQ(VAR_CONST, v->varkind);
+            LONG value = -12345;
+            if (v->lpvarValue && V_VT(v->lpvarValue) == VT_I4)
+                value = V_I4(v->lpvarValue);
+            else
+                ADD_FAILURE() << "constant " << i << " is not a VT_I4";
+            got.emplace_back(DocOf(info.Get(), v->memid).name, value);
+            info->ReleaseVarDesc(v);
+        }
+        std::vector<std::pair<std::wstring, LONG>> expected;
+        for (const Constant& c : e.constants)
+            expected.emplace_back(c.name, c.value);
+        EXPECT_EQ(expected, got);
+        for (const auto& [name, value] : got)
+            EXPECT_TRUE(allNames.insert(name).second) << Narrow(name) << " appears twice";
+    }
+}
+
+} // namespace
