@@ -5,45 +5,14 @@
 ' its name first: the last name printed shows where a run stopped.
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
+' ok, same, section, Outcome, Tally and the blob helpers come from checks.vbs,
+' which the test runner appends to this script.
 
-Sub ok(cond, message)
-  If cond Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL: " & message
-  End If
-End Sub
-
-Sub same(actual, expected, what)
-  ok actual = expected, what & ": got [" & actual & "], expected [" & expected & "]"
-End Sub
-
-Sub section(name)
-  WScript.Echo "-- " & name
-End Sub
-
-Function NewBlob()
-  Set NewBlob = CreateObject("Valdergast.ZELBlob")
-End Function
-
-Function Hex2(v)
-  Hex2 = LCase(Right("0" & Hex(v), 2))
+Function EmptyBlob()
+  Set EmptyBlob = CreateObject("Valdergast.ZELBlob")
 End Function
 
 ' ---- property writes that may fail: each returns "no error" or "number | source | description"
-
-Function Outcome()
-  If Err.Number = 0 Then
-    Outcome = "no error"
-  Else
-    Outcome = Hex(Err.Number) & " | " & Err.Source & " | " & Err.Description
-  End If
-  Err.Clear
-End Function
 
 Function TrySet(b, prop, value)
   On Error Resume Next
@@ -70,19 +39,19 @@ For i = 0 To 255
 Next
 
 section "a new blob"
-Set b = NewBlob()
+Set b = EmptyBlob()
 same b.Length, 0, "Length"
 same b.Hex, "", "Hex"
 same b.Base64, "", "Base64"
 same b.Text, "", "Text"
 same VarType(b.Bytes), vbArray + vbByte, "Bytes is an array of bytes"
-Set c = NewBlob()
+Set c = EmptyBlob()
 c.Hex = "01"
 c.Bytes = b.Bytes
 same c.Length, 0, "its empty Bytes array empties another blob"
 
 section "Hex"
-Set b = NewBlob()
+Set b = EmptyBlob()
 b.Hex = "DEADbeef"
 same b.Hex, "deadbeef", "either case in, lower case out"
 same b.Length, 4, "four bytes"
@@ -114,16 +83,16 @@ section "Base64"
 cases = Array(Array("", ""), Array("f", "Zg=="), Array("fo", "Zm8="), Array("foo", "Zm9v"), _
               Array("foob", "Zm9vYg=="), Array("fooba", "Zm9vYmE="), Array("foobar", "Zm9vYmFy"))
 For Each row In cases
-  Set b = NewBlob()
+  Set b = EmptyBlob()
   b.Text = row(0)
   same b.Base64, row(1), "Base64 of """ & row(0) & """"
-  Set c = NewBlob()
+  Set c = EmptyBlob()
   c.Hex = "ff"
   c.Base64 = row(1)
   same c.Text, row(0), "decoded """ & row(1) & """"
 Next
 
-Set b = NewBlob()
+Set b = EmptyBlob()
 b.Hex = all
 s = b.Base64
 same Len(s), 344, "256 bytes in base64"
@@ -137,7 +106,7 @@ For i = 1 To Len(s) Step 76
   wrapped = wrapped & Mid(s, i, 76) & vbCrLf
   wrappedLf = wrappedLf & Mid(s, i, 76) & vbLf
 Next
-Set c = NewBlob()
+Set c = EmptyBlob()
 c.Base64 = wrapped
 same c.Hex, all, "base64 with CR LF line breaks"
 c.Clear
@@ -160,7 +129,7 @@ For Each row In cases
 Next
 
 section "Text"
-Set b = NewBlob()
+Set b = EmptyBlob()
 b.Text = "Hello, world"
 same b.Hex, "48656c6c6f2c20776f726c64", "one byte per character"
 b.Text = "caf" & Chr(233)
@@ -176,14 +145,14 @@ For i = 32 To 126
   s = s & Chr(i)
 Next
 b.Text = s
-Set c = NewBlob()
+Set c = EmptyBlob()
 c.Hex = b.Hex
 same c.Text, s, "printable ASCII through hex and back"
 b.Text = ""
 same b.Length, 0, "empty text, no bytes"
 
 section "Bytes"
-Set b = NewBlob()
+Set b = EmptyBlob()
 b.Bytes = Array(72, 105)
 same b.Text, "Hi", "an array of numbers"
 b.Bytes = Array(0, 255, 16)
@@ -202,12 +171,12 @@ same b.Length, 0, "Empty"
 b.Hex = all
 bytes = b.Bytes
 same VarType(bytes), vbArray + vbByte, "Bytes gives an array of bytes"
-Set c = NewBlob()
+Set c = EmptyBlob()
 c.Bytes = bytes
 same c.Hex, all, "an array of bytes put into another blob"
 b.Clear
 same c.Hex, all, "the copy keeps its bytes when the first blob is cleared"
-Set c = NewBlob()
+Set c = EmptyBlob()
 c.Bytes = bytes
 same c.Hex, all, "the array keeps its bytes too"
 b.Bytes = c.Bytes
@@ -228,7 +197,7 @@ For i = 0 To UBound(cases)
 Next
 
 section "Length and Clear"
-Set b = NewBlob()
+Set b = EmptyBlob()
 b.Hex = "010203"
 same TrySet(b, "Length", 1), "1B6 | Microsoft VBScript runtime error | Object doesn't support this property or method", _
   "Length is read-only"
@@ -239,4 +208,4 @@ same b.Hex, "", "nothing left"
 b.Hex = "0405"
 same b.Hex, "0405", "a cleared blob is used again"
 
-WScript.Echo passed & " passed, " & failed & " failed"
+Tally

@@ -9,39 +9,11 @@
 ' its name first: the last name printed shows where a run stopped.
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub ok(cond, message)
-  If cond Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL: " & message
-  End If
-End Sub
-
-Sub same(actual, expected, what)
-  ok actual = expected, what & ": got [" & actual & "], expected [" & expected & "]"
-End Sub
-
-Sub section(name)
-  WScript.Echo "-- " & name
-End Sub
+' ok, same, section, Outcome, Tally and the blob helpers come from checks.vbs,
+' which the test runner appends to this script.
 
 Dim m
 Set m = CreateObject("Valdergast.ZELCryptoMisc")
-
-Function NewBlob(hexText)
-  Set NewBlob = CreateObject("Valdergast.ZELBlob")
-  NewBlob.Hex = hexText
-End Function
-
-Function TextBlob(text)
-  Set TextBlob = CreateObject("Valdergast.ZELBlob")
-  TextBlob.Text = text
-End Function
 
 ' The bytes of a text, as hex.
 Function TextHex(text)
@@ -92,15 +64,6 @@ Function S2KHex(hash, length, preimageHex)
 End Function
 
 ' ---- calls that may fail: each returns "no error" or "number | source | description"
-
-Function Outcome()
-  If Err.Number = 0 Then
-    Outcome = "no error"
-  Else
-    Outcome = Hex(Err.Number) & " | " & Err.Source & " | " & Err.Description
-  End If
-  Err.Clear
-End Function
 
 Function TryDigest(name, src, ByRef result)
   On Error Resume Next
@@ -401,4 +364,4 @@ same TryKeygen(2, 20, pw, uninitialised, 0, r), kTypeMismatch, "an Empty salt"
 same salt.Hex, "0102030405060708", "the salt is left alone after the refusals"
 same pw.Text, "password", "the password is left alone after the refusals"
 
-WScript.Echo passed & " passed, " & failed & " failed"
+Tally

@@ -5,39 +5,11 @@
 ' its name first: the last name printed shows where a run stopped.
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub ok(cond, message)
-  If cond Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL: " & message
-  End If
-End Sub
-
-Sub same(actual, expected, what)
-  ok actual = expected, what & ": got [" & actual & "], expected [" & expected & "]"
-End Sub
-
-Sub section(name)
-  WScript.Echo "-- " & name
-End Sub
+' ok, same, section, Outcome, Tally and the blob helpers come from checks.vbs,
+' which the test runner appends to this script.
 
 Dim m
 Set m = CreateObject("Valdergast.ZELCryptoMisc")
-
-Function NewBlob(hexText)
-  Set NewBlob = CreateObject("Valdergast.ZELBlob")
-  NewBlob.Hex = hexText
-End Function
-
-' Two lower-case hex digits of a byte, eight of a 32-bit number.
-Function Hex2(v)
-  Hex2 = LCase(Right("0" & Hex(v), 2))
-End Function
 
 Function Hex8(v)
   Hex8 = LCase(Right("0000000" & Hex(v), 8))
@@ -59,15 +31,6 @@ Function Spliced(h, pos, piece)
 End Function
 
 ' ---- calls that may fail: each returns "no error" or "number | source | description"
-
-Function Outcome()
-  If Err.Number = 0 Then
-    Outcome = "no error"
-  Else
-    Outcome = Hex(Err.Number) & " | " & Err.Source & " | " & Err.Description
-  End If
-  Err.Clear
-End Function
 
 Function TryInsertLong(b, pos, v)
   On Error Resume Next
@@ -320,4 +283,4 @@ same TryInsertLong(b, 0, 4294967295), kOverflow, "val 2^32 - 1 (pass -1 instead)
 same TryInsertLong(b, 2147483648, 0), kOverflow, "pos 2^31"
 same b.Hex, "0102", "unchanged after an overflow"
 
-WScript.Echo passed & " passed, " & failed & " failed"
+Tally

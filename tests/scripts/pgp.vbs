@@ -12,49 +12,17 @@
 ' its name first: the last name printed shows where a run stopped.
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub ok(cond, message)
-  If cond Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL: " & message
-  End If
-End Sub
-
-Sub same(actual, expected, what)
-  ok actual = expected, what & ": got [" & actual & "], expected [" & expected & "]"
-End Sub
-
-Sub section(name)
-  WScript.Echo "-- " & name
-End Sub
-
-Function NewBlob(hexText)
-  Set NewBlob = CreateObject("Valdergast.ZELBlob")
-  NewBlob.Hex = hexText
-End Function
-
-Function TextBlob(text)
-  Set TextBlob = CreateObject("Valdergast.ZELBlob")
-  TextBlob.Text = text
-End Function
-
-Function Hex2(v)
-  Hex2 = LCase(Right("0" & Hex(v), 2))
-End Function
+' ok, same, section, Outcome, Tally and the blob helpers come from checks.vbs,
+' which the test runner appends to this script.
 
 ' count bytes of a pattern that depends on start, as hex.
-Function Seq(start, count)
+Function Mixed(start, count)
   Dim i, s
   s = ""
   For i = 0 To count - 1
     s = s & Hex2((start * 7 + i * 13) Mod 256)
   Next
-  Seq = s
+  Mixed = s
 End Function
 
 ' Byte i (from 0) of a hex text.
@@ -68,15 +36,6 @@ Function NewPgp(password)
 End Function
 
 ' ---- calls that may fail: each returns "no error" or "number | source | description"
-
-Function Outcome()
-  If Err.Number = 0 Then
-    Outcome = "no error"
-  Else
-    Outcome = Hex(Err.Number) & " | " & Err.Source & " | " & Err.Description
-  End If
-  Err.Clear
-End Function
 
 Function TryEncrypt(o, src, ByRef result)
   On Error Resume Next
@@ -219,7 +178,7 @@ For Each p In Array(2, 3, 4, 7, 8, 9, 10)
     n = n + 1
     Set o = NewPgp("round " & n)
     o.Init row(0), p, row(1), 96
-    s = Seq(n, (n * 37) Mod 300)
+    s = Mixed(n, (n * 37) Mod 300)
     Set m = o.Encrypt(NewBlob(s))
     same ByteAt(m.Hex, 3), Hex2(p), "cipher " & p & " in the packet"
     same o.Decrypt(m).Hex, s, "cipher " & p & ", hash " & row(0) & ", type " & row(1)
@@ -245,7 +204,7 @@ same ByteAt(msg, 14), "60", "and GnuPG's count"
 ' ---------------------------------------------------------------- armor
 section "Enarmor: a text of CR LF lines"
 Set o = NewPgp("armor")
-Set m = o.Encrypt(NewBlob(Seq(3, 200)))
+Set m = o.Encrypt(NewBlob(Mixed(3, 200)))
 s = o.Enarmor(m)
 same TypeName(s), "String", "Enarmor gives a string"
 same Left(s, Len(kBegin) + 2), kBegin & vbCrLf, "BEGIN line"
@@ -259,11 +218,11 @@ same Left(lines(UBound(lines) - 2), 1), "=", "checksum line"
 same Len(lines(UBound(lines) - 2)), 5, "checksum of 4 characters"
 same InStr(Replace(s, vbCrLf, ""), vbLf) + InStr(Replace(s, vbCrLf, ""), vbCr), 0, "no lone CR or LF"
 same o.Dearmor(s).Hex, m.Hex, "Dearmor gives the message back"
-same o.Decrypt(o.Dearmor(s)).Hex, Seq(3, 200), "Encrypt, Enarmor, Dearmor, Decrypt"
+same o.Decrypt(o.Dearmor(s)).Hex, Mixed(3, 200), "Encrypt, Enarmor, Dearmor, Decrypt"
 
 section "Enarmor and Dearmor of any bytes"
 For Each n In Array(0, 1, 2, 57, 58, 1000)
-  s = Seq(n, n)
+  s = Mixed(n, n)
   same o.Dearmor(o.Enarmor(NewBlob(s))).Hex, s, n & " bytes"
 Next
 same o.Enarmor(NewBlob("")), kBegin & vbCrLf & "Version: ZELCrypto v2.0" & vbCrLf & vbCrLf & vbCrLf & _
@@ -306,4 +265,4 @@ same TrySetPassword(o, Nothing), kNotABlob, "Password = Nothing"
 same TrySetPassword(o, CreateObject("Valdergast.ZELCryptoMisc")), kNotABlob, "Password = an object that is no blob"
 same o.Decrypt(o.Encrypt(TextBlob("still"))).Text, "still", "the object works after the refusals"
 
-WScript.Echo passed & " passed, " & failed & " failed"
+Tally

@@ -9,52 +9,10 @@
 ' its name first: the last name printed shows where a run stopped.
 Option Explicit
 
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub ok(cond, message)
-  If cond Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL: " & message
-  End If
-End Sub
-
-Sub same(actual, expected, what)
-  ok actual = expected, what & ": got [" & actual & "], expected [" & expected & "]"
-End Sub
-
-Sub section(name)
-  WScript.Echo "-- " & name
-End Sub
+' ok, same, section, Outcome, Tally and the blob helpers come from checks.vbs,
+' which the test runner appends to this script.
 
 ' ---- bytes as hex
-
-Function NewBlob(hexText)
-  Set NewBlob = CreateObject("Valdergast.ZELBlob")
-  NewBlob.Hex = hexText
-End Function
-
-Function Hex2(v)
-  Hex2 = LCase(Right("0" & Hex(v), 2))
-End Function
-
-' count bytes counting up from start (modulo 256), as hex.
-Function Seq(start, count)
-  Dim i, s
-  s = ""
-  For i = 0 To count - 1
-    s = s & Hex2((start + i) Mod 256)
-  Next
-  Seq = s
-End Function
-
-' The hex byte h repeated count times.
-Function Rep(h, count)
-  Rep = Replace(String(count, "x"), "x", h)
-End Function
 
 ' The hex text with the byte at index i XORed with 01.
 Function FlipByte(h, i)
@@ -66,15 +24,6 @@ Function NewRsa()
 End Function
 
 ' ---- calls that may fail: each returns "no error" or "number | source | description"
-
-Function Outcome()
-  If Err.Number = 0 Then
-    Outcome = "no error"
-  Else
-    Outcome = Hex(Err.Number) & " | " & Err.Source & " | " & Err.Description
-  End If
-  Err.Clear
-End Function
 
 Function TryEncrypt(o, src, ByRef result)
   On Error Resume Next
@@ -342,4 +291,4 @@ same TryVerify(enc, Nothing, s, v), Refusal(kNotABlob), "Verify with Nothing as 
 same TryEncrypt(enc, "00112233", r), kTypeMismatch, "Encrypt a string"
 same enc.Verify(b, s), 1, "the public half still verifies"
 
-WScript.Echo passed & " passed, " & failed & " failed"
+Tally
