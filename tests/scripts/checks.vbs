@@ -44,6 +44,18 @@ Sub Tally()
   WScript.Echo CStr(passed + 0) & " passed, " & CStr(failed + 0) & " failed"
 End Sub
 
+Function TryEncrypt(o, src, ByRef result)
+  On Error Resume Next
+  Set result = o.Encrypt(src)
+  TryEncrypt = Outcome()
+End Function
+
+Function TryDecrypt(o, src, ByRef result)
+  On Error Resume Next
+  Set result = o.Decrypt(src)
+  TryDecrypt = Outcome()
+End Function
+
 ' ---- blobs and bytes as hex
 
 Function NewBlob(hexText)

@@ -9,8 +9,8 @@
 ' its name first: the last name printed shows where a run stopped.
 Option Explicit
 
-' ok, same, section, Outcome, Tally and the blob helpers come from checks.vbs,
-' which the test runner appends to this script.
+' ok, same, section, Outcome, Tally, TryEncrypt, TryDecrypt and the blob helpers
+' come from checks.vbs, which the test runner appends to this script.
 
 Dim m
 Set m = CreateObject("Valdergast.ZELCryptoMisc")

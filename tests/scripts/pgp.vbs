@@ -12,8 +12,8 @@
 ' its name first: the last name printed shows where a run stopped.
 Option Explicit
 
-' ok, same, section, Outcome, Tally and the blob helpers come from checks.vbs,
-' which the test runner appends to this script.
+' ok, same, section, Outcome, Tally, TryEncrypt, TryDecrypt and the blob helpers
+' come from checks.vbs, which the test runner appends to this script.
 
 ' count bytes of a pattern that depends on start, as hex.
 Function Mixed(start, count)
@@ -36,18 +36,6 @@ Function NewPgp(password)
 End Function
 
 ' ---- calls that may fail: each returns "no error" or "number | source | description"
-
-Function TryEncrypt(o, src, ByRef result)
-  On Error Resume Next
-  Set result = o.Encrypt(src)
-  TryEncrypt = Outcome()
-End Function
-
-Function TryDecrypt(o, src, ByRef result)
-  On Error Resume Next
-  Set result = o.Decrypt(src)
-  TryDecrypt = Outcome()
-End Function
 
 Function TryEnarmor(o, src, ByRef result)
   On Error Resume Next

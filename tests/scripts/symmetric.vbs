@@ -14,8 +14,8 @@
 ' its name first: the last name printed shows where a run stopped.
 Option Explicit
 
-' ok, same, section, Outcome, Tally and the blob helpers come from checks.vbs,
-' which the test runner appends to this script.
+' ok, same, section, Outcome, Tally, TryEncrypt, TryDecrypt and the blob helpers
+' come from checks.vbs, which the test runner appends to this script.
 
 ' ---- bytes as hex
 
@@ -86,18 +86,6 @@ Function TrySetKey(o, record)
   On Error Resume Next
   Set o.Key = record
   TrySetKey = Outcome()
-End Function
-
-Function TryEncrypt(o, src, ByRef result)
-  On Error Resume Next
-  Set result = o.Encrypt(src)
-  TryEncrypt = Outcome()
-End Function
-
-Function TryDecrypt(o, src, ByRef result)
-  On Error Resume Next
-  Set result = o.Decrypt(src)
-  TryDecrypt = Outcome()
 End Function
 
 Function Refusal(name, description)

@@ -94,8 +94,9 @@ TEST_P(ClassObjects, PlainObjectHasOneIdentity)
     EXPECT_FALSE(unknown.As<IZELBlob>(IID_IZELBlob));
     // No other class's interface.
     for (const CryptoClass& other : kCryptoClasses) {
-        if (!IsEqualIID(*other.iid, Iid()))
+        if (!IsEqualIID(*other.iid, Iid())) {
             EXPECT_FALSE(unknown.As<IUnknown>(*other.iid)) << other.name;
+        }
     }
 }
 

@@ -1103,16 +1103,10 @@ TEST_F(RsaClass, EncryptThroughADoubleGivesARealBlob)
 TEST_F(RsaClass, NamesInAnyCase)
 {
     auto o = New();
-    struct Name {
-        const wchar_t* name;
-        DISPID id;
-    };
-    const Name names[] = {{L"OnStartPage", 0x60020000}, {L"OnEndPage", 0x60020001}, {L"SetIV", 1}, {L"setiv", 1},
+    ExpectIds(o.Get(), {{L"OnStartPage", 0x60020000}, {L"OnEndPage", 0x60020001}, {L"SetIV", 1}, {L"setiv", 1},
                           {L"Keygen", 2},  {L"KeyGen", 2},  {L"PublicKey", 3}, {L"publickey", 3},
                           {L"PrivateKey", 4}, {L"PRIVATEKEY", 4}, {L"Encrypt", 5}, {L"Decrypt", 6},
-                          {L"Sign", 7},   {L"verify", 8}};
-    for (const Name& n : names)
-        EXPECT_EQ(IdOf(o.Get(), n.name), n.id) << Narrow(n.name);
+                          {L"Sign", 7},   {L"verify", 8}});
 }
 
 // What a script host does: Keygen with VBScript's small integer, the key

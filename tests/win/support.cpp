@@ -215,6 +215,12 @@ DISPID IdOf(IDispatch* object, const wchar_t* name)
     return id;
 }
 
+void ExpectIds(IDispatch* object, std::initializer_list<NamedId> names)
+{
+    for (const NamedId& n : names)
+        EXPECT_EQ(IdOf(object, n.name), n.id) << Narrow(n.name);
+}
+
 void Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args, Invoked& out)
 {
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());

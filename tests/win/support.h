@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -206,6 +207,13 @@ testing::AssertionResult Balanced(const FakeBlob& blob);
 
 // The DISPID of a name (a failure is reported as a test failure).
 DISPID IdOf(IDispatch* object, const wchar_t* name);
+
+// Expects each name, in whatever case it is written, to resolve to its DISPID.
+struct NamedId {
+    const wchar_t* name;
+    DISPID id;
+};
+void ExpectIds(IDispatch* object, std::initializer_list<NamedId> names);
 
 // What one IDispatch::Invoke gave: its HRESULT, the result, and from the
 // exception information the scode, description and source.

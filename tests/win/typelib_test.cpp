@@ -414,8 +414,9 @@ TEST_F(TypeLibrary, MembersInVtableOrder)
             const Doc doc = DocOf(vtable.Get(), f->memid);
             EXPECT_EQ(m.name, doc.name);
             EXPECT_EQ(m.help != nullptr, doc.hasHelp);
-            if (m.help)
+            if (m.help) {
                 EXPECT_EQ(m.help, doc.help);
+            }
 
             ASSERT_EQ(SHORT(m.params.size()), f->cParams);
             for (SHORT p = 0; p < f->cParams; ++p) {
