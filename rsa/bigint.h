@@ -22,7 +22,8 @@
 // number gives 0.
 //
 // Arrays that held a value are wiped before they are freed (numbers carry
-// private key material); the operations are not constant-time.
+// private key material); the operations are not constant-time, except the
+// exponentiation PowModSecret.
 #pragma once
 
 #include "core/xblob.h"
@@ -82,12 +83,24 @@ public:
     void MulMod(const XBigIntT& b, const XBigIntT& m);   // (this * b) mod m
     // this^e mod m.  e = 0 gives 1 whatever m is (1 also for m = 1).
     void PowMod(const XBigIntT& e, const XBigIntT& m);
+    // The same value for a secret exponent: with an odd modulus, fixed
+    // windows over max(bits of m, bits of e), table entries gathered under
+    // masks and the Montgomery reductions' final subtraction masked, so that
+    // neither branches nor memory addresses depend on e's bits (the time
+    // still depends on the lengths of m and e).  Even moduli, which no
+    // private key has, take PowMod.
+    void PowModSecret(const XBigIntT& e, const XBigIntT& m);
     // The inverse of this modulo m for coprime this and m, by the extended
     // Euclidean algorithm on non-negative numbers: the Bezout coefficient of
     // this is tracked by its magnitude x0 and a sign marker, and the result is
     // x0 when the marker says positive, m - x0 otherwise.  For pairs that are
     // not coprime the same steps run and their result is returned as it is.
     void InverseMod(const XBigIntT& m);
+    // The inverse of this modulo an odd m > 1, by the binary extended
+    // Euclidean algorithm (shifts and subtractions, no division): true and
+    // the inverse in [0, m), or false and this unchanged when this and m
+    // have a common factor or m is even or 1.
+    bool InverseModOdd(const XBigIntT& m);
     // The greatest common divisor of this and b (this unchanged for b = 0).
     void Gcd(const XBigIntT& b);
 

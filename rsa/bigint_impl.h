@@ -100,6 +100,8 @@ public:
     }
 
     void Multiply(Limb* r, const Limb* a, const Limb* b) { mont_.Multiply(r, a, b, product_); }
+    // The same with the masked final subtraction (no value-dependent branch).
+    void MultiplyMasked(Limb* r, const Limb* a, const Limb* b) { mont_.MultiplyMasked(r, a, b, product_); }
 
     // r = 2 r mod m for r < m (n limbs); the same in the Montgomery domain.
     void Double(Limb* r) const
@@ -124,12 +126,15 @@ public:
     }
 
     // r = a / R mod m (n limbs); r may alias a.
-    void FromMontgomery(Limb* r, const Limb* a)
+    void FromMontgomery(Limb* r, const Limb* a, bool masked = false)
     {
         const size_t n = mont_.n;
         std::memcpy(product_, a, n * sizeof(Limb));
         std::memset(product_ + n, 0, n * sizeof(Limb));
-        mont_.Reduce(r, product_);
+        if (masked)
+            mont_.ReduceMasked(r, product_);
+        else
+            mont_.Reduce(r, product_);
     }
 
 private:
@@ -200,6 +205,52 @@ void WindowPower(Modulus& mod, Limb* result, const Limb* g, const Limb* e, uint6
             mod.Multiply(result, result, entry);
         }
         i = low;
+    }
+}
+
+// result = g^e in the Montgomery domain `mod` for a secret exponent (g and
+// result: n limbs, reduced, Montgomery form; result must not overlap g).
+// `one` is R mod m.  Fixed 5-bit windows over `bits` bits of e (e padded with
+// zero limbs to at least ceil(bits / limb bits) + 1): every window costs five
+// squarings and one product, and its table entry is gathered by reading all
+// 32 entries under masks, so neither the operations nor the addresses follow
+// the exponent's bits.
+template <typename Limb>
+void MaskedWindowPower(MontgomeryModulus<Limb>& mod, Limb* result, const Limb* g, const Limb* one, const Limb* e,
+                       uint64_t bits, size_t n)
+{
+    constexpr unsigned kWidth = 5;
+    constexpr size_t kEntries = size_t(1) << kWidth;
+    LimbBuffer<Limb> space(kEntries * n + n);
+    Limb* table = space.Get();
+    Limb* entry = table + kEntries * n;
+    std::memcpy(table, one, n * sizeof(Limb));
+    std::memcpy(table + n, g, n * sizeof(Limb));
+    for (size_t k = 2; k < kEntries; ++k)
+        mod.MultiplyMasked(table + k * n, table + (k - 1) * n, g);
+
+    std::memcpy(result, one, n * sizeof(Limb));
+    const uint64_t windows = (bits + kWidth - 1) / kWidth;
+    for (uint64_t w = windows; w-- > 0;) {
+        for (unsigned s = 0; s < kWidth; ++s)
+            mod.MultiplyMasked(result, result, result);
+        // The window's bits, which may straddle two limbs (e is padded).
+        const uint64_t low = w * kWidth;
+        const size_t limb = size_t(low / kBits<Limb>);
+        const unsigned shift = unsigned(low % kBits<Limb>);
+        Limb bitsHere = e[limb] >> shift;
+        if (shift > kBits<Limb> - kWidth)
+            bitsHere |= e[limb + 1] << (kBits<Limb> - shift);
+        const unsigned value = unsigned(bitsHere) & (kEntries - 1);
+        std::memset(entry, 0, n * sizeof(Limb));
+        for (unsigned k = 0; k < kEntries; ++k) {
+            // All ones when k == value, else zero, without a comparison branch.
+            const Limb mask = Limb(0) - Limb(((k ^ value) - 1u) >> 31);
+            const Limb* source = table + k * n;
+            for (size_t i = 0; i < n; ++i)
+                entry[i] |= source[i] & mask;
+        }
+        mod.MultiplyMasked(result, result, entry);
     }
 }
 
@@ -533,6 +584,108 @@ void XBigIntT<Limb>::PowMod(const XBigIntT& e, const XBigIntT& m)
         WindowPower(mod, result, g, e.limbs_, ebits, n);
     }
     Assign(result, n);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::PowModSecret(const XBigIntT& e, const XBigIntT& m)
+{
+    using namespace zel_bigint;
+    if (m.IsEven() || m.IsOne()) {
+        // No Montgomery form for these moduli (0 included): no private key
+        // has one, and the plain power gives the same value.
+        PowMod(e, m);
+        return;
+    }
+    const size_t n = m.length_;
+    // The exponent is read over the modulus's bit length (or its own, when
+    // longer), so the number of windows does not reveal how long it is.
+    const uint64_t bits = std::max(m.BitLength(), e.BitLength());
+    const size_t elimbs = size_t((bits + kLimbBits - 1) / kLimbBits) + 1;
+    LimbBuffer<Limb> work(4 * n + elimbs);
+    Limb* g = work.Get();
+    Limb* result = g + n;
+    Limb* gm = result + n;
+    Limb* one = gm + n;
+    Limb* exponent = one + n;
+    std::memset(exponent, 0, elimbs * sizeof(Limb));
+    std::memcpy(exponent, e.limbs_, size_t(e.length_) * sizeof(Limb));
+    std::memset(g, 0, n * sizeof(Limb));
+    if (Compare(m) < 0)
+        std::memcpy(g, limbs_, size_t(length_) * sizeof(Limb));
+    else
+        DivRem<Limb>(nullptr, g, limbs_, length_, m.limbs_, n);
+
+    MontgomeryModulus<Limb> mod(m.limbs_, n);
+    mod.ToMontgomery(gm, g);
+    std::memset(g, 0, n * sizeof(Limb));
+    g[0] = 1;
+    mod.ToMontgomery(one, g);
+    MaskedWindowPower(mod, result, gm, one, exponent, bits, n);
+    mod.FromMontgomery(result, result, true);
+    Assign(result, n);
+}
+
+template <typename Limb>
+bool XBigIntT<Limb>::InverseModOdd(const XBigIntT& m)
+{
+    using namespace zel_bigint;
+    if (m.IsEven() || m.IsOne())
+        return false;
+    const size_t n = m.length_;
+    LimbBuffer<Limb> work(5 * n);
+    Limb* u = work.Get();
+    Limb* v = u + n;
+    Limb* x1 = v + n;
+    Limb* x2 = x1 + n;
+    Limb* half = x2 + n; // (m + 1) / 2: halving modulo m adds it to odd values
+    std::memset(u, 0, n * sizeof(Limb));
+    if (Compare(m) < 0)
+        std::memcpy(u, limbs_, size_t(length_) * sizeof(Limb));
+    else
+        DivRem<Limb>(nullptr, u, limbs_, length_, m.limbs_, n);
+    std::memcpy(v, m.limbs_, n * sizeof(Limb));
+    std::memset(x1, 0, 2 * n * sizeof(Limb));
+    x1[0] = 1;
+    ShiftRightN(half, m.limbs_, n, 1);
+    AddLimb(half, n, Limb(1));
+
+    // x1 a = u and x2 a = v modulo m throughout; u and v shrink to their
+    // gcd, which v holds once u reaches 0.  un and vn count the limbs in use.
+    auto halve = [&](Limb* x) {
+        const bool odd = (x[0] & 1) != 0;
+        ShiftRightN(x, x, n, 1);
+        if (odd)
+            AddN(x, x, half, n);
+    };
+    size_t un = Significant(u, n), vn = n;
+    while (un != 0) {
+        while ((u[0] & 1) == 0) {
+            ShiftRightN(u, u, un, 1);
+            halve(x1);
+        }
+        un = Significant(u, un);
+        while ((v[0] & 1) == 0) {
+            ShiftRightN(v, v, vn, 1);
+            halve(x2);
+        }
+        vn = Significant(v, vn);
+        const size_t top = std::max(un, vn);
+        if (CompareN(u, v, top) >= 0) {
+            SubN(u, u, v, top);
+            if (SubN(x1, x1, x2, n))
+                AddN(x1, x1, m.limbs_, n);
+            un = Significant(u, top);
+        } else {
+            SubN(v, v, u, top);
+            if (SubN(x2, x2, x1, n))
+                AddN(x2, x2, m.limbs_, n);
+            vn = Significant(v, top);
+        }
+    }
+    if (vn != 1 || v[0] != 1)
+        return false;
+    Assign(x2, n);
+    return true;
 }
 
 template <typename Limb>

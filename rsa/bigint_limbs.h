@@ -526,15 +526,47 @@ struct Montgomery {
             SubN(r, r, m, n);
     }
 
+    // As Reduce, with the final subtraction made by masked selection: the
+    // instructions run and the addresses touched do not depend on whether
+    // the subtraction is needed (private-key exponentiation).
+    void ReduceMasked(Limb* r, Limb* t) const
+    {
+        for (size_t i = 0; i < n; ++i) {
+            const Limb q = t[i] * minv;
+            t[i] = AddMul1(t + i, m, n, q);
+        }
+        const Limb carry = AddN(r, t + n, t, n);
+        // The low half of t is free now (r may only alias the high half):
+        // it takes r - m.  The difference is the result when the sum carried
+        // out of n limbs or r >= m (no borrow).
+        const Limb borrow = SubN(t, r, m, n);
+        const Limb keepDifference = Limb(0) - Limb(carry | (borrow ^ 1));
+        for (size_t i = 0; i < n; ++i)
+            r[i] = (t[i] & keepDifference) | (r[i] & ~keepDifference);
+    }
+
     // r = a * b / R mod m; a, b < m with n limbs; r (n limbs) may alias a or
     // b; t is scratch of 2n limbs.
     void Multiply(Limb* r, const Limb* a, const Limb* b, Limb* t) const
+    {
+        Product(t, a, b);
+        Reduce(r, t);
+    }
+
+    // The same with ReduceMasked.
+    void MultiplyMasked(Limb* r, const Limb* a, const Limb* b, Limb* t) const
+    {
+        Product(t, a, b);
+        ReduceMasked(r, t);
+    }
+
+private:
+    void Product(Limb* t, const Limb* a, const Limb* b) const
     {
         if (a == b && !RowKernelIsFast<Limb>())
             SqrBasecase(t, a, n);
         else
             MulBasecase(t, a, n, b, n);
-        Reduce(r, t);
     }
 };
 

@@ -96,7 +96,7 @@ void XRsa::Keygen(const XBlob& seed1, const XBlob& seed2, uint32_t size)
 {
     const uint32_t k = size <= 64 ? 64 : size <= 128 ? 128 : 256;
     keySize_ = k;
-    crt_ = CrtState::kUnknown;
+    KeyChanged();
 
     XBigInt start;
     start.FromBytes(ExpandSeed(seed1, k / 2));
@@ -171,44 +171,88 @@ XBlob XRsa::ExportPrivateKey() const
     return blob;
 }
 
-uint32_t XRsa::ImportModulus(const XBlob& blob, bool agree)
+uint32_t XRsa::ReadModulus(const XBlob& blob, uint32_t& k, XBigInt& n) const
 {
     if (blob.Length() < 5)
         throw XCryptoAlarm(XMessage::kDataCorrupted, kSource);
-    const uint32_t k = blob.ReadLong(0);
+    k = blob.ReadLong(0);
     XBlob item;
     const uint32_t next = blob.ExtractItem(4, item);
-    if (agree) {
-        if (k != keySize_ || item != n_.ToBytes(0))
-            InvalidKey();
-    } else {
-        keySize_ = k;
-        n_.FromBytes(item);
-    }
+    n.FromBytes(item);
+    RequireWithinKeySize(n, k);
+    // With the other half loaded, k and n must be the loaded ones, n in the
+    // same bytes (a leading zero byte is another blob).
+    const uint32_t other = (keyFlags_ & (kHasPublicKey | kHasPrivateKey));
+    if (other && (k != keySize_ || item != n_.ToBytes(0)))
+        InvalidKey();
     return next;
+}
+
+void XRsa::RequireWithinKeySize(const XBigInt& x, uint32_t k)
+{
+    // Every number of a key fits in k bytes; a larger one would make each
+    // operation cost far more than a k-byte exponentiation, or (n) give
+    // results that do not fit their k-byte blocks.
+    if ((x.BitLength() + 7) / 8 > k)
+        InvalidKey();
 }
 
 void XRsa::ImportPublicKey(const XBlob& blob)
 {
-    crt_ = CrtState::kUnknown;
-    uint32_t pos = ImportModulus(blob, (keyFlags_ & kHasPrivateKey) != 0);
-    XBlob item;
-    pos = blob.ExtractItem(pos, item);
-    e_.FromBytes(item);
-    keyFlags_ |= kHasPublicKey;
+    // Only the half being replaced may differ from the loaded key.
+    const uint32_t saved = keyFlags_;
+    keyFlags_ &= ~kHasPublicKey;
+    uint32_t k = 0;
+    XBigInt n, e;
+    try {
+        uint32_t pos = ReadModulus(blob, k, n);
+        XBlob item;
+        pos = blob.ExtractItem(pos, item);
+        e.FromBytes(item);
+        RequireWithinKeySize(e, k);
+    } catch (...) {
+        keyFlags_ = saved;
+        throw;
+    }
+    keySize_ = k;
+    n_ = std::move(n);
+    e_ = std::move(e);
+    keyFlags_ = saved | kHasPublicKey;
+    KeyChanged();
 }
 
 void XRsa::ImportPrivateKey(const XBlob& blob)
 {
-    crt_ = CrtState::kUnknown;
-    uint32_t pos = ImportModulus(blob, (keyFlags_ & kHasPublicKey) != 0);
-    XBlob item;
-    for (XBigInt* x : {&d_, &p_, &q_, &dP_, &dQ_, &qInv_}) {
-        pos = blob.ExtractItem(pos, item);
-        x->FromBytes(item);
+    const uint32_t saved = keyFlags_;
+    keyFlags_ &= ~kHasPrivateKey;
+    uint32_t k = 0;
+    XBigInt n, parts[6];
+    try {
+        uint32_t pos = ReadModulus(blob, k, n);
+        XBlob item;
+        for (XBigInt& x : parts) {
+            pos = blob.ExtractItem(pos, item);
+            x.FromBytes(item);
+            RequireWithinKeySize(x, k);
+        }
+    } catch (...) {
+        keyFlags_ = saved;
+        throw;
     }
-    SecureWipe(item.Data(), item.Capacity());
-    keyFlags_ |= kHasPrivateKey;
+    keySize_ = k;
+    n_ = std::move(n);
+    XBigInt* targets[6] = {&d_, &p_, &q_, &dP_, &dQ_, &qInv_};
+    for (int i = 0; i < 6; ++i)
+        *targets[i] = std::move(parts[i]);
+    keyFlags_ = saved | kHasPrivateKey;
+    KeyChanged();
+}
+
+void XRsa::KeyChanged()
+{
+    crt_ = CrtState::kUnknown;
+    check_ = CheckState::kUnknown;
+    derivedE_ = XBigInt();
 }
 
 // --- Operations ---------------------------------------------------------------
@@ -297,7 +341,8 @@ XBlob XRsa::Decrypt(const XBlob& data)
         block.Clear();
         data.CopyRange(block, pos, k);
         x.FromBytes(block);
-        PrivatePower(x);
+        x.Modulo(n_);
+        PrivateOperation(x, DecryptsWithCrt());
         em = x.ToBytes(k - 1);
         maskedDb.Clear();
         em.CopyRange(maskedDb, kDigestSize, dbSize);
@@ -335,7 +380,7 @@ XBlob XRsa::Sign(const XBlob& data) const
     // A block at or above n would come back as its residue: no signature.
     if (x >= n_)
         InvalidKey();
-    CrtPower(x);
+    PrivateOperation(x, true);
     return x.ToBytes(k);
 }
 
@@ -358,11 +403,11 @@ void XRsa::CrtPower(XBigInt& x) const
     // m2 = (x mod q)^dQ mod q, m1 = (x mod p)^dP mod p.
     XBigInt m2(x), m1(x);
     m2.Modulo(q_);
-    m2.PowMod(dQ_, q_);
+    m2.PowModSecret(dQ_, q_);
     m1.Modulo(p_);
-    m1.PowMod(dP_, p_);
+    m1.PowModSecret(dP_, p_);
     // t = (m1 - m2) mod p; m2 is reduced first, as it is not below p when
-    // q > p.
+    // q > p.  (The values are blinded: comparing them tells nothing.)
     XBigInt t(m2);
     t.Modulo(p_);
     if (m1 >= t) {
@@ -381,7 +426,15 @@ void XRsa::CrtPower(XBigInt& x) const
     x = std::move(t);
 }
 
-bool XRsa::DecryptsWithCrt()
+void XRsa::RawPower(XBigInt& x, bool crt) const
+{
+    if (crt)
+        CrtPower(x);
+    else
+        x.PowModSecret(d_, n_);
+}
+
+bool XRsa::DecryptsWithCrt() const
 {
     if (crt_ == CrtState::kUnknown) {
         // The CRT gives c^d mod n exactly when n = p q for distinct primes
@@ -413,10 +466,102 @@ bool XRsa::DecryptsWithCrt()
     return crt_ == CrtState::kUsable;
 }
 
-void XRsa::PrivatePower(XBigInt& x)
+const XBigInt* XRsa::CheckExponent() const
 {
-    if (DecryptsWithCrt())
-        CrtPower(x);
-    else
-        x.PowMod(d_, n_);
+    if (keyFlags_ & kHasPublicKey)
+        return &e_;
+    if (check_ == CheckState::kUnknown) {
+        // Only the private half: e = d^-1 mod lcm(p - 1, q - 1), when n = p q
+        // and d has such an inverse.  The derived e is accepted only once
+        // (2^d)^e gives 2 back, so that a key whose p or q is not prime (for
+        // which the lcm is not the right modulus) is not refused by a wrong
+        // check exponent.
+        check_ = CheckState::kNone;
+        if (GreaterThanOne(p_) && GreaterThanOne(q_) && p_ != q_) {
+            XBigInt product(p_);
+            product.Multiply(q_);
+            if (product == n_) {
+                XBigInt pm1(p_), qm1(q_);
+                pm1.SubtractSmall(1);
+                qm1.SubtractSmall(1);
+                XBigInt lambda(pm1), g(pm1);
+                g.Gcd(qm1);
+                lambda.Multiply(qm1);
+                lambda.Divide(g);
+                XBigInt e(d_);
+                e.Modulo(lambda);
+                e.InverseMod(lambda);
+                XBigInt one(e);
+                one.MulMod(d_, lambda);
+                XBigInt two(2);
+                two.PowModSecret(d_, n_);
+                two.PowMod(e, n_);
+                if (one.IsOne() && two == XBigInt(2)) {
+                    derivedE_ = std::move(e);
+                    check_ = CheckState::kDerived;
+                }
+            }
+        }
+    }
+    return check_ == CheckState::kDerived ? &derivedE_ : nullptr;
+}
+
+void XRsa::DrawBlinding(XBigInt& r, XBigInt& rInverse) const
+{
+    // A uniform-enough number modulo n from twice its length in bytes.
+    const uint32_t size = uint32_t(2 * ((n_.BitLength() + 7) / 8));
+    XBlob raw(size);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        raw.SetLength(size);
+        entropy_(raw.Data(), size);
+        r.FromBytes(raw);
+        r.Modulo(n_);
+        if (!GreaterThanOne(r))
+            continue;
+        rInverse = r;
+        if (rInverse.InverseModOdd(n_)) {
+            SecureWipe(raw.Data(), raw.Capacity());
+            return;
+        }
+    }
+    // Nearly every number shares a factor with n: it is no RSA modulus.
+    InvalidKey();
+}
+
+void XRsa::PrivateOperation(XBigInt& x, bool crt) const
+{
+    XBigInt r, rInverse, y;
+    DrawBlinding(r, rInverse);
+    if (const XBigInt* e = CheckExponent()) {
+        // y = ((x r^e)^d) r^-1 = x^d: the exponentiation sees a random number.
+        XBigInt blind(r);
+        blind.PowMod(*e, n_);
+        y = x;
+        y.MulMod(blind, n_);
+        RawPower(y, crt);
+        y.MulMod(rInverse, n_);
+        // A wrong result (a damaged key value, a fault during the
+        // computation) would give away a factor of n: it never leaves.
+        XBigInt back(y);
+        back.PowMod(*e, n_);
+        if (back != x)
+            InvalidKey();
+    } else {
+        // No exponent to check with: two computations, each blinded as
+        // (x r)^d (r^-1)^d, must agree.
+        XBigInt results[2];
+        for (XBigInt& result : results) {
+            if (&result != results)
+                DrawBlinding(r, rInverse);
+            result = x;
+            result.MulMod(r, n_);
+            RawPower(result, crt);
+            RawPower(rInverse, crt);
+            result.MulMod(rInverse, n_);
+        }
+        if (results[0] != results[1])
+            InvalidKey();
+        y = std::move(results[0]);
+    }
+    x = std::move(y);
 }

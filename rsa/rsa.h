@@ -67,12 +67,23 @@ public:
     XBlob ExportPublicKey() const;
     XBlob ExportPrivateKey() const;
 
-    // An import that fails part-way keeps the fields it replaced before the
-    // failure (k, n and the items read) and does not mark the half loaded.
-    // Bytes after the last item are ignored.
+    // A failed import changes nothing: the loaded key stays as it was.
+    // "Invalid key" for a blob with a number (n, e, d, p, q, dP, dQ, qInv)
+    // longer than k bytes once leading zeros are dropped, and for k and n
+    // that disagree with the other half when it is loaded.  Bytes after the
+    // last item are ignored.
     void ImportPublicKey(const XBlob& blob);
     void ImportPrivateKey(const XBlob& blob);
 
+    // Private operations (Sign, Decrypt) are blinded: each exponentiation
+    // by the private values runs on x r^e for a fresh random r (from the
+    // engine's entropy source) and is unblinded after, and runs with
+    // PowModSecret.  Each result is checked before it leaves: raised to e it
+    // must give back its input, where e is the loaded public exponent or,
+    // for a private half alone, d^-1 mod lcm(p - 1, q - 1).  A key for which
+    // no such e exists is served by two independently blinded computations
+    // that must agree.  A failed check is "Invalid key".
+    //
     // All four operations raise "Invalid key" before any work when their
     // half of the key is missing, or k is outside 43 ... 4096, or n is 0 or
     // 1.  A modulus shorter than k bytes is served as it is.
@@ -89,7 +100,8 @@ public:
     XBlob Decrypt(const XBlob& data);
     // k bytes; the same key and data always give the same signature.  The
     // CRT steps with the loaded p, q, dP, dQ and qInv; "Invalid key" when p
-    // or q is 0 or 1, or when the signature block is not below n.
+    // or q is 0 or 1, when the signature block is not below n, or when the
+    // CRT values do not give a signature that verifies.
     XBlob Sign(const XBlob& data) const;
     // 1 for a signature of data under the public key, else 0 (a bad
     // signature is an answer, not an alarm).  Leading zero bytes of the
@@ -117,18 +129,32 @@ public:
     // dQ are d reduced modulo p - 1 and q - 1 (and not 0), qInv is the
     // inverse of q below p, and p and q pass the strong probable-prime test
     // to base 2.  Worked out on first use after the key changed and kept.
-    bool DecryptsWithCrt();
+    bool DecryptsWithCrt() const;
+
+    // The exponent private results are checked with: e when the public half
+    // is loaded, the derived one for a private half alone, or null when
+    // there is none.  Worked out on first use after the key changed.
+    const XBigInt* CheckExponent() const;
 
 private:
     // Raises "Invalid key" unless the half is loaded and k and n are usable.
     void RequireUsableKey(uint32_t half) const;
-    // Reads k and n at the front of a key blob, or checks them against the
-    // loaded ones when `agree`; returns the position after n.
-    uint32_t ImportModulus(const XBlob& blob, bool agree);
-    // x = c^d mod n, by the CRT values when they are consistent with n and d.
-    void PrivatePower(XBigInt& x);
+    // Raises "Invalid key" when x has more than k bytes.
+    static void RequireWithinKeySize(const XBigInt& x, uint32_t k);
+    // Reads k and n at the front of a key blob into k and n, checking them
+    // against the other half when it is loaded; returns the position after n.
+    uint32_t ReadModulus(const XBlob& blob, uint32_t& k, XBigInt& n) const;
+    // Forgets what was worked out about the previous key.
+    void KeyChanged();
+    // x = x^d mod n for x < n, by the CRT values when `crt`, blinded and
+    // checked as the private operations promise.
+    void PrivateOperation(XBigInt& x, bool crt) const;
+    // x^d mod n unblinded, by the CRT values or by d mod n.
+    void RawPower(XBigInt& x, bool crt) const;
     // The CRT steps on x < n with the loaded p, q, dP, dQ and qInv.
     void CrtPower(XBigInt& x) const;
+    // A fresh r in [2, n - 1] that is invertible modulo n, and its inverse.
+    void DrawBlinding(XBigInt& r, XBigInt& rInverse) const;
 
     XBigInt p_, q_, n_, e_, d_, dP_, dQ_, qInv_;
     uint32_t keySize_ = 0;
@@ -139,5 +165,9 @@ private:
     // Whether the private values allow the CRT in Decrypt: unknown until the
     // first Decrypt after the key changed.
     enum class CrtState { kUnknown, kUsable, kUnusable };
-    CrtState crt_ = CrtState::kUnknown;
+    mutable CrtState crt_ = CrtState::kUnknown;
+    // The check exponent of a private half alone (CheckExponent).
+    enum class CheckState { kUnknown, kDerived, kNone };
+    mutable CheckState check_ = CheckState::kUnknown;
+    mutable XBigInt derivedE_;
 };

@@ -102,12 +102,15 @@ TEST(BigIntKernel, PowersMatchGmp)
                 // The base 2 takes the doubling path; the others the window.
                 const Mpz bases[] = {Mpz(2), Mpz(0), Mpz(1), mMinusOne, Random(random, bytes + 3, false)};
                 for (const Mpz& base : bases) {
-                    XBigInt x = ToBig(base);
+                    XBigInt x = ToBig(base), secret = ToBig(base);
                     x.PowMod(ToBig(e), ToBig(m));
+                    secret.PowModSecret(ToBig(e), ToBig(m));
                     Mpz expected;
                     mpz_powm(expected.get(), base.get(), e.get(), m.get());
                     ASSERT_TRUE(Equal(x, expected))
                         << Name(kernel) << ": " << Hex(base) << " ^ " << Hex(e) << " mod " << Hex(m);
+                    ASSERT_TRUE(Equal(secret, expected))
+                        << Name(kernel) << ", masked: " << Hex(base) << " ^ " << Hex(e) << " mod " << Hex(m);
                 }
                 // 2^(m-1) mod m: the Fermat test itself.
                 XBigInt two(2);

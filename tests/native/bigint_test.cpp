@@ -851,6 +851,12 @@ TYPED_TEST(BigIntTest, PowModMatchesGmpAndReference)
         ASSERT_EQ(TestFixture::H(a), TestFixture::H(expected))
             << Hex(ab) << " ^ " << Hex(eb) << " mod " << Hex(mb);
         EXPECT_TRUE(TestFixture::Normal(a));
+        // The fixed-window power for secret exponents gives the same value.
+        Num s = TestFixture::Make(ab);
+        s.PowModSecret(TestFixture::Make(eb), TestFixture::Make(mb));
+        ASSERT_EQ(TestFixture::H(s), TestFixture::H(expected))
+            << "masked: " << Hex(ab) << " ^ " << Hex(eb) << " mod " << Hex(mb);
+        EXPECT_TRUE(TestFixture::Normal(s));
         if (withRef) {
             Ref16 r = Ref16::FromBytes(ab);
             r.PowMod(Ref16::FromBytes(eb), Ref16::FromBytes(mb));
@@ -985,6 +991,46 @@ TYPED_TEST(BigIntTest, InverseModFollowsTheSignMarkerEuclid)
     Num seven(7);
     seven.InverseMod(Num(0));
     EXPECT_TRUE(seven.IsOne());
+}
+
+// The binary inverse for odd moduli: GMP's inverse for coprime pairs (bases
+// above the modulus included), false and the number unchanged otherwise.
+TYPED_TEST(BigIntTest, InverseModOddMatchesGmp)
+{
+    using Num = TypeParam;
+    int coprime = 0, refused = 0;
+    auto check = [&](const Bytes& ab, const Bytes& mb) {
+        const Mpz za(ab), zm(mb);
+        Mpz inverse;
+        const bool expected = mpz_odd_p(zm.get()) && mpz_cmp_ui(zm.get(), 1) > 0 &&
+                              mpz_invert(inverse.get(), za.get(), zm.get()) != 0;
+        Num a = TestFixture::Make(ab);
+        ASSERT_EQ(a.InverseModOdd(TestFixture::Make(mb)), expected) << Hex(ab) << " ^-1 mod " << Hex(mb);
+        if (expected) {
+            ++coprime;
+            ASSERT_EQ(TestFixture::H(a), TestFixture::H(inverse)) << Hex(ab) << " ^-1 mod " << Hex(mb);
+            EXPECT_TRUE(TestFixture::Normal(a));
+        } else {
+            ++refused;
+            ASSERT_EQ(TestFixture::H(a), TestFixture::H(za)) << "changed although refused";
+        }
+    };
+    for (int i = 0; i < 400; ++i) {
+        const size_t mbits = 1 + RandomBits(this->rng, i < 300 ? 300 : 2100);
+        Bytes mb = Operand(this->rng, mbits);
+        if (i % 8 != 0)
+            mb.back() |= 1;
+        const size_t abits = i % 5 == 0 ? mbits + 70 : RandomBits(this->rng, mbits);
+        check(Operand(this->rng, abits), mb);
+    }
+    // Common factors, 0, 1, m - 1, m itself, and the moduli 1, 2 and 3.
+    const Bytes m15 = {0x0f}, m3 = {0x03};
+    for (const Bytes& ab : {Bytes{}, Bytes{0x01}, Bytes{0x03}, Bytes{0x05}, Bytes{0x0e}, Bytes{0x0f}, Bytes{0x10}})
+        check(ab, m15);
+    for (const Bytes& mb : {Bytes{0x01}, Bytes{0x02}, m3})
+        check(Bytes{0x02}, mb);
+    EXPECT_GT(coprime, 200);
+    EXPECT_GT(refused, 20);
 }
 
 TYPED_TEST(BigIntTest, GcdMatchesGmp)

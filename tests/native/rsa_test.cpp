@@ -426,40 +426,48 @@ TEST(RsaKeyBlobs, MalformedBlobsRaiseAndKeepWhatWasRead)
         EXPECT_EQ(rsa.KeyFlags(), 0u) << c.what;
     }
 
-    // k and n read, then no e: k and n stay replaced, the half is not loaded.
+    // A blob that breaks off after some of its items changes nothing: the
+    // engine keeps the key it held (none, one half, or another key).
     {
-        XRsa rsa;
-        const Bytes truncated = Slice(pub, 0, 4 + 4 + n.size() + 2);
-        EXPECT_TRUE(Raises([&] { rsa.ImportPublicKey(ToBlob(truncated)); }, kCorrupted, "XBlob"));
-        EXPECT_EQ(rsa.KeySize(), 64u);
-        EXPECT_TRUE(rsa.N() == source.N());
-        EXPECT_TRUE(rsa.E().IsZero());
-        EXPECT_EQ(rsa.KeyFlags(), 0u);
-        EXPECT_TRUE(Raises([&] { rsa.Encrypt(Text("x")); }, kInvalidKey, "RSA"));
-    }
-    // Private blob cut inside q: n, d and p replaced, q and the rest not.
-    {
-        XRsa rsa;
+        const XRsa& other = Generated("other a", "other b", 64);
         uint32_t k = 0;
         std::vector<Bytes> items;
         ASSERT_TRUE(ParseItems(priv, k, items));
-        const size_t cut = 4 + (4 + items[0].size()) + (4 + items[1].size()) + (4 + items[2].size()) + 4 + 3;
-        EXPECT_TRUE(Raises([&] { rsa.ImportPrivateKey(ToBlob(Slice(priv, 0, cut))); }, kCorrupted, "XBlob"));
-        EXPECT_EQ(rsa.KeySize(), 64u);
-        EXPECT_TRUE(rsa.N() == source.N());
-        EXPECT_TRUE(rsa.D() == source.D());
-        EXPECT_TRUE(rsa.P() == source.P());
-        EXPECT_TRUE(rsa.Q().IsZero());
-        EXPECT_TRUE(rsa.QInv().IsZero());
-        EXPECT_EQ(rsa.KeyFlags(), 0u);
-    }
-    // A failed import into a loaded engine leaves its flags as they were.
-    {
-        XRsa rsa = PublicOnly(ToBlob(pub));
-        EXPECT_TRUE(Raises([&] { rsa.ImportPublicKey(ToBlob(Slice(pub, 0, pub.size() - 1))); }, kCorrupted,
-                           "XBlob"));
-        EXPECT_EQ(rsa.KeyFlags(), XRsa::kHasPublicKey);
-        EXPECT_TRUE(rsa.E() == source.E());
+        const struct {
+            const char* what;
+            Bytes blob;
+            bool isPublic;
+        } cuts[] = {
+            {"public, cut inside e", Slice(pub, 0, 4 + 4 + n.size() + 2), true},
+            {"public, one byte short", Slice(pub, 0, pub.size() - 1), true},
+            {"private, cut inside q",
+             Slice(priv, 0, 4 + (4 + items[0].size()) + (4 + items[1].size()) + (4 + items[2].size()) + 4 + 3), false},
+            {"private, one byte short", Slice(priv, 0, priv.size() - 1), false},
+        };
+        for (const auto& c : cuts) {
+            XRsa empty;
+            XRsa publicOnly = PublicOnly(other.ExportPublicKey());
+            XRsa privateOnly = PrivateOnly(other.ExportPrivateKey());
+            for (XRsa* rsa : {&empty, &publicOnly, &privateOnly}) {
+                const XBlob pubBefore = rsa->ExportPublicKey(), privBefore = rsa->ExportPrivateKey();
+                const uint32_t flags = rsa->KeyFlags();
+                // With the other half of another key loaded, the modulus
+                // disagrees before the cut is reached.
+                const bool disagrees = rsa == (c.isPublic ? &privateOnly : &publicOnly);
+                const char* message = disagrees ? kInvalidKey : kCorrupted;
+                const char* source = disagrees ? "RSA" : "XBlob";
+                if (c.isPublic)
+                    EXPECT_TRUE(Raises([&] { rsa->ImportPublicKey(ToBlob(c.blob)); }, message, source)) << c.what;
+                else
+                    EXPECT_TRUE(Raises([&] { rsa->ImportPrivateKey(ToBlob(c.blob)); }, message, source)) << c.what;
+                EXPECT_EQ(rsa->KeyFlags(), flags) << c.what;
+                EXPECT_EQ(rsa->ExportPublicKey(), pubBefore) << c.what;
+                EXPECT_EQ(rsa->ExportPrivateKey(), privBefore) << c.what;
+            }
+            // The held half still works after the failure.
+            EXPECT_EQ(publicOnly.Verify(Text("d"), other.Sign(Text("d"))), 1) << c.what;
+            EXPECT_EQ(privateOnly.Decrypt(PublicOnly(other.ExportPublicKey()).Encrypt(Text("d"))), Text("d")) << c.what;
+        }
     }
     // Bytes after the last item are ignored.
     {
@@ -529,6 +537,174 @@ TEST(RsaKeyBlobs, SecondHalfMustAgreeWithTheFirst)
     EXPECT_EQ(publicOnly.ExportPublicKey(), otherPub);
     privateOnly.ImportPrivateKey(otherPriv);
     EXPECT_EQ(privateOnly.ExportPrivateKey(), otherPriv);
+}
+
+// Every number of a key blob fits in the blob's k bytes (leading zero bytes
+// aside); a longer one is refused and the engine keeps its key.  Unchecked,
+// a 4096-byte e or d made one operation take minutes, and a modulus longer
+// than k gave results cut to k bytes.
+TEST(RsaKeyBlobs, NumbersLongerThanTheKeySizeAreRefused)
+{
+    const XRsa& key = FullKey(64);
+    const Bytes pub = Content(key.ExportPublicKey()), priv = Content(key.ExportPrivateKey());
+    // `blob` with k replaced by `k` and item i by `item` (items as they are when empty).
+    auto rebuilt = [](const Bytes& blob, uint32_t k, size_t i, const Bytes& item) {
+        uint32_t oldK = 0;
+        std::vector<Bytes> items;
+        EXPECT_TRUE(ParseItems(blob, oldK, items));
+        if (!item.empty())
+            items[i] = item;
+        Bytes out = Long(k);
+        for (const Bytes& it : items)
+            AppendItem(out, it);
+        return out;
+    };
+    Bytes justOver(65, 0); // 2^512: one byte more than k
+    justOver[0] = 1;
+    const Bytes huge(4096, 0xff);
+    const XRsa& other = Generated("other a", "other b", 64);
+    for (const Bytes& big : {justOver, huge}) {
+        for (int isPublic = 0; isPublic < 2; ++isPublic) {
+            const Bytes& blob = isPublic ? pub : priv;
+            for (size_t i = 0; i < (isPublic ? 2u : 7u); ++i) {
+                const XBlob bad = ToBlob(rebuilt(blob, 64, i, big));
+                const std::string what = std::string(isPublic ? "public" : "private") + " item " +
+                                         std::to_string(i) + ", " + std::to_string(big.size()) + " bytes";
+                XRsa fresh;
+                XRsa held(RecordingEntropy);
+                held.ImportPublicKey(other.ExportPublicKey());
+                held.ImportPrivateKey(other.ExportPrivateKey());
+                for (XRsa* rsa : {&fresh, &held}) {
+                    const XBlob pubBefore = rsa->ExportPublicKey(), privBefore = rsa->ExportPrivateKey();
+                    const uint32_t flags = rsa->KeyFlags();
+                    EXPECT_TRUE(Raises([&] { isPublic ? rsa->ImportPublicKey(bad) : rsa->ImportPrivateKey(bad); },
+                                       kInvalidKey, "RSA"))
+                        << what;
+                    EXPECT_EQ(rsa->KeyFlags(), flags) << what;
+                    EXPECT_EQ(rsa->ExportPublicKey(), pubBefore) << what;
+                    EXPECT_EQ(rsa->ExportPrivateKey(), privBefore) << what;
+                }
+            }
+        }
+    }
+    // k smaller than the modulus: Encrypt and Sign used to cut their blocks.
+    EXPECT_TRUE(Raises([&] { PublicOnly(ToBlob(rebuilt(pub, 63, 0, {}))); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(Raises([&] { PrivateOnly(ToBlob(rebuilt(priv, 63, 0, {}))); }, kInvalidKey, "RSA"));
+
+    // Leading zero bytes do not count: e and d padded past k bytes are taken.
+    Bytes paddedE(70, 0), paddedD(80, 0);
+    const Bytes e = ToMpz(key.E()).ToBytes(), d = ToMpz(key.D()).ToBytes();
+    paddedE.insert(paddedE.end(), e.begin(), e.end());
+    paddedD.insert(paddedD.end(), d.begin(), d.end());
+    XRsa padded;
+    padded.ImportPublicKey(ToBlob(rebuilt(pub, 64, 1, paddedE)));
+    padded.ImportPrivateKey(ToBlob(rebuilt(priv, 64, 1, paddedD)));
+    EXPECT_EQ(padded.ExportPrivateKey(), key.ExportPrivateKey());
+    EXPECT_EQ(padded.Sign(Text("z")), key.Sign(Text("z")));
+}
+
+// --- Private operations: checked and blinded ------------------------------------
+
+// One flipped bit in a CRT value used to make Sign hand out a wrong signature
+// s, and gcd(s^e - m, n) of that one signature is a prime factor of n.  Every
+// private result is now checked before it leaves: whatever comes out is the
+// right result, and a key whose CRT values are damaged does not sign at all.
+TEST(RsaPrivate, DamagedKeyValuesNeverGiveAWrongResult)
+{
+    using Field = Mpz rsa_gmp::Key::*;
+    const struct {
+        const char* name;
+        Field field;
+        bool crtValue; // used by Sign's CRT steps
+    } fields[] = {
+        {"dP", &rsa_gmp::Key::dP, true}, {"dQ", &rsa_gmp::Key::dQ, true}, {"qInv", &rsa_gmp::Key::qInv, true},
+        {"p", &rsa_gmp::Key::p, true},   {"q", &rsa_gmp::Key::q, true},   {"d", &rsa_gmp::Key::d, false},
+    };
+    for (uint32_t k : {64u, 128u}) {
+        const XRsa& key = FullKey(k);
+        const rsa_gmp::Key ref = GmpKey(key);
+        const Bytes plain = Pattern(3 * (k - 42) - 5, 8);
+        const XBlob cipher = PublicOnly(key.ExportPublicKey()).Encrypt(ToBlob(plain));
+        const Bytes data = Pattern(33, 6);
+        const Bytes rightSignature = PowBytes(SignatureBlock(data, k), ref.d, ref.n, k);
+        for (const auto& f : fields) {
+            for (unsigned long bit : {0ul, 1ul, 77ul}) {
+                rsa_gmp::Key bad = ref;
+                mpz_combit((bad.*(f.field)).get(), bit);
+                for (bool both : {false, true}) {
+                    const std::string what = std::string(f.name) + " bit " + std::to_string(bit) +
+                                             (both ? ", both halves" : ", private half") + ", k " +
+                                             std::to_string(k);
+                    XRsa rsa = both ? BothHalves(bad) : PrivateOnly(PrivateBlob(bad));
+                    try {
+                        const Bytes signature = Content(rsa.Sign(ToBlob(data)));
+                        EXPECT_FALSE(f.crtValue) << what << ": signed with a damaged CRT value";
+                        EXPECT_EQ(signature, rightSignature) << what;
+                    } catch (const XCryptoAlarm& alarm) {
+                        EXPECT_STREQ(alarm.Message(), kInvalidKey) << what;
+                    }
+                    try {
+                        EXPECT_EQ(Content(rsa.Decrypt(cipher)), plain) << what;
+                    } catch (const XCryptoAlarm& alarm) {
+                        // A damaged d cannot decrypt: refused as a bad key or as
+                        // blocks that do not decode, never as wrong bytes.
+                        EXPECT_FALSE(f.crtValue) << what << ": " << alarm.Message();
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The blinding factor comes fresh from the engine's entropy source for every
+// private operation (one draw of twice the modulus length per signature and
+// per decrypted block) and never shows in the result.
+TEST(RsaPrivate, EveryPrivateOperationIsBlindedAfresh)
+{
+    const uint32_t k = 128;
+    const rsa_gmp::Key ref = GmpKey(FullKey(k));
+    XRsa rsa = BothHalves(ref);
+    const Bytes data = Pattern(10, 3);
+    const Bytes expected = PowBytes(SignatureBlock(data, k), ref.d, ref.n, k);
+    for (uint64_t seed : {1u, 2u, 3u}) {
+        ResetEntropy(seed);
+        EXPECT_EQ(Content(rsa.Sign(ToBlob(data))), expected);
+        ASSERT_EQ(g_draws.size(), 1u);
+        EXPECT_EQ(g_draws[0].size(), 2u * k);
+    }
+    const Bytes plain = Pattern(3 * (k - 42), 4);
+    const XBlob cipher = rsa.Encrypt(ToBlob(plain));
+    ResetEntropy(4);
+    EXPECT_EQ(Content(rsa.Decrypt(cipher)), plain);
+    EXPECT_EQ(g_draws.size(), 3u);
+}
+
+// A private half alone checks its results with e = d^-1 mod lcm(p - 1, q - 1);
+// a key without usable primes has no such e and is served by two
+// independently blinded computations.
+TEST(RsaPrivate, CheckExponentOfAPrivateHalfAlone)
+{
+    for (uint32_t k : kSizes) {
+        const XRsa& key = FullKey(k);
+        XRsa rsa = PrivateOnly(key.ExportPrivateKey());
+        ASSERT_NE(rsa.CheckExponent(), nullptr);
+        EXPECT_TRUE(*rsa.CheckExponent() == key.E()) << k;
+        EXPECT_EQ(rsa.Sign(Text("m")), key.Sign(Text("m")));
+    }
+    // e = 3 with d the inverse modulo lcm(p - 1, q - 1): the derived e is 3.
+    auto primeForThree = [](unsigned long bits) {
+        Mpz p = PrimeAbove(bits, 1);
+        while (mpz_fdiv_ui(p.get(), 3) != 2)
+            mpz_nextprime(p.get(), p.get());
+        return p;
+    };
+    const rsa_gmp::Key small = KeyFromPrimes(64, primeForThree(255), primeForThree(254), 3, true);
+    XRsa rsa = PrivateOnly(PrivateBlob(small));
+    ASSERT_NE(rsa.CheckExponent(), nullptr);
+    EXPECT_TRUE(Equal(*rsa.CheckExponent(), Mpz(3)));
+    // Both halves: the loaded e, whatever d says.
+    XRsa both = BothHalves(GmpKey(FullKey(64)));
+    EXPECT_EQ(both.CheckExponent(), &both.E());
 }
 
 // --- Encrypt and Decrypt --------------------------------------------------------------
@@ -806,18 +982,22 @@ TEST(RsaKeys, UnusableSizesAndModuliAreRefused)
     const rsa_gmp::Key ref = GmpKey(key);
     struct Case {
         uint32_t k;
-        unsigned long n; // 0: the key's own modulus... replaced by the value when `replaceN`
+        unsigned long n; // replaces the key's own modulus when `replaceN`
         bool replaceN;
     } cases[] = {
-        {0, 0, false}, {42, 0, false}, {4097, 0, false}, {0xFFFFFFFFu, 0, false},
+        {0, 0, true}, {42, 1, true}, {4097, 0, false}, {0xFFFFFFFFu, 0, false},
         {64, 0, true}, {64, 1, true},
     };
     const XBlob data = Text("data");
     for (const Case& c : cases) {
         rsa_gmp::Key bad = ref;
         bad.k = c.k;
-        if (c.replaceN)
+        if (c.replaceN) {
             mpz_set_ui(bad.n.get(), c.n);
+            // Numbers must fit in k bytes: with k = 0 only zeros do.
+            for (Mpz* x : {&bad.e, &bad.d, &bad.p, &bad.q, &bad.dP, &bad.dQ, &bad.qInv})
+                mpz_set_ui(x->get(), c.k ? 3 : 0);
+        }
         XRsa rsa = BothHalves(bad);
         const std::string what = "k " + std::to_string(c.k) + (c.replaceN ? ", n " + std::to_string(c.n) : "");
         EXPECT_TRUE(Raises([&] { rsa.Encrypt(data); }, kInvalidKey, "RSA")) << what;
@@ -857,8 +1037,10 @@ TEST(RsaKeys, PrimesOfZeroOrOneRefuseSigning)
         mpz_set_ui((which < 2 ? bad.p : bad.q).get(), which % 2);
         XRsa rsa = PrivateOnly(PrivateBlob(bad));
         EXPECT_TRUE(Raises([&] { rsa.Sign(data); }, kInvalidKey, "RSA")) << which;
-        // Decryption does not need the primes: it falls back to d mod n.
+        // Decryption does not need the primes: it falls back to d mod n,
+        // checked by a second computation as no e can be derived.
         EXPECT_FALSE(rsa.DecryptsWithCrt());
+        EXPECT_EQ(rsa.CheckExponent(), nullptr);
         EXPECT_EQ(rsa.Decrypt(cipher), data) << which;
     }
 }
@@ -953,6 +1135,9 @@ TEST(RsaDecrypt, CrtOnlyForConsistentKeys)
     ResetEntropy(3);
     const Bytes cipher = Content(rsa.Encrypt(ToBlob(plain)));
     EXPECT_EQ(Content(rsa.Decrypt(ToBlob(cipher))), plain);
+    // The private half alone, whose lcm(p - 1, q - 1) is no exponent of the
+    // group: it decrypts all the same.
+    EXPECT_EQ(Content(PrivateOnly(PrivateBlob(odd)).Decrypt(ToBlob(cipher))), plain);
     int differing = 0;
     for (size_t pos = 0; pos < cipher.size(); pos += k) {
         Mpz direct, crt;
