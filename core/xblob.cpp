@@ -1,6 +1,7 @@
 #include "core/xblob.h"
 
 #include "core/alarm.h"
+#include "core/wipe.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,17 @@ uint8_t* Allocate(uint32_t capacity)
     if (!p)
         throw std::bad_alloc();
     return static_cast<uint8_t*>(p);
+}
+
+// Every array is wiped before it goes back to the heap: a blob may have held
+// a password, a key, a private key blob or plaintext, and the heap hands
+// freed memory to the next allocation as it is.
+void Release(uint8_t* data, uint32_t capacity)
+{
+    if (data) {
+        SecureWipe(data, capacity);
+        std::free(data);
+    }
 }
 
 uint32_t Checked(uint64_t value)
@@ -49,7 +61,7 @@ XBlob::XBlob(XBlob&& other) noexcept
 
 XBlob::~XBlob()
 {
-    std::free(data_);
+    Release(data_, capacity_);
 }
 
 XBlob& XBlob::operator=(const XBlob& other)
@@ -61,7 +73,7 @@ XBlob& XBlob::operator=(const XBlob& other)
 XBlob& XBlob::operator=(XBlob&& other) noexcept
 {
     if (this != &other) {
-        std::free(data_);
+        Release(data_, capacity_);
         data_ = other.data_;
         capacity_ = other.capacity_;
         length_ = other.length_;
@@ -77,7 +89,7 @@ void XBlob::Reallocate(uint32_t capacity)
     uint8_t* fresh = Allocate(capacity);
     if (length_)
         std::memcpy(fresh, data_, length_);
-    std::free(data_);
+    Release(data_, capacity_);
     data_ = fresh;
     capacity_ = capacity;
 }

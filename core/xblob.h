@@ -3,7 +3,8 @@
 // length) and the allocator (the C runtime's malloc/free) are shared with
 // that component, which hands us the address of its XBlob and frees whatever
 // array it holds when the object dies.  Keep this class standard-layout and
-// free of virtual functions.
+// free of virtual functions.  Every array is wiped before it is freed or
+// replaced by a larger one (blobs carry passwords, keys and plaintext).
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,7 @@
 #include "server/com_text.h"
 
+#include "core/wipe.h"
+
 #include <cstring>
 #include <new>
 #include <vector>
@@ -34,7 +36,9 @@ std::string BstrToAnsi(BSTR text, bool* isNull)
     std::vector<char> buffer(size_t(wide) * 2 + 2);
     const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text, wide, buffer.data(), int(buffer.size()), nullptr,
                                       nullptr);
-    return std::string(buffer.data(), n > 0 ? size_t(n) : 0);
+    std::string result(buffer.data(), n > 0 ? size_t(n) : 0);
+    SecureWipe(buffer.data(), buffer.size()); // the text may be a password
+    return result;
 }
 
 } // namespace zel

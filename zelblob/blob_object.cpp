@@ -1,6 +1,7 @@
 #include "zelblob/blob_object.h"
 
 #include "server/com_error.h"
+#include "core/wipe.h"
 #include "server/com_text.h"
 #include "zelblob/text_codecs.h"
 
@@ -21,11 +22,14 @@ HRESULT Guarded(Body&& body)
     }
 }
 
-HRESULT ReturnText(const std::wstring& text, BSTR* out)
+// The text goes to the caller as a BSTR; the temporary is wiped, as the
+// bytes it spells may be a key or a password.
+HRESULT ReturnText(std::wstring text, BSTR* out)
 {
     if (!out)
         return E_POINTER;
     *out = SysAllocStringLen(text.data(), UINT(text.size()));
+    SecureWipe(&text[0], text.size() * sizeof(wchar_t));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -113,9 +117,10 @@ STDMETHODIMP CZELBlob::get_Text(BSTR* text)
 STDMETHODIMP CZELBlob::put_Text(BSTR text)
 {
     return Guarded([&] {
-        const std::string bytes = zel::BstrToAnsi(text);
+        std::string bytes = zel::BstrToAnsi(text);
         bytes_.Clear();
         bytes_.AppendBytes(bytes.data(), uint32_t(bytes.size()));
+        SecureWipe(&bytes[0], bytes.size()); // often a password
         return S_OK;
     });
 }
