@@ -41,6 +41,13 @@ function modulusLength(hex) {
     return parseInt(hex.substr(8, 8), 16);
 }
 
+// The byte index just past item i (0 = n) of a key blob in hex.
+function itemEnd(h, i) {
+    var pos = 4;
+    for (var j = 0; j <= i; j++) pos += 4 + parseInt(h.substr(2 * pos, 8), 16);
+    return pos;
+}
+
 function run() {
     var o, o2, r, b, c, s, v, i;
 
@@ -152,6 +159,23 @@ function run() {
     same(failure(function () { dec.PublicKey = pub; }), "no error", "the matching public half");
     same(dec.Verify(b, s), 1, "the private half now has its public half");
     same(dec.Decrypt(dec.Encrypt(b)).Text, "pay 10 to Bob", "and encrypts");
+
+    section("damaged and oversized key blobs");
+    // One bit of dQ flipped: the signature would give away a factor of n.
+    var privHex = gen.PrivateKey.Hex;
+    o = newRsa();
+    o.PrivateKey = newBlob(flipByte(privHex, itemEnd(privHex, 5) - 1));
+    same(failure(function () { o.Sign(b); }), kInvalidKey, "Sign with a damaged dQ");
+    same(o.Decrypt(gen.Encrypt(b)).Text, "pay 10 to Bob", "Decrypt with a damaged dQ");
+    // An e of 4096 bytes: refused at once, the key kept.
+    var pubHex = gen.PublicKey.Hex, n = modulusLength(pubHex);
+    o = newRsa();
+    o.PublicKey = gen.PublicKey;
+    var started = new Date().getTime();
+    same(failure(function () { o.PublicKey = newBlob(pubHex.substr(0, 16 + 2 * n) + "00001000" + rep("ff", 4096)); }),
+         kInvalidKey, "e of 4096 bytes");
+    ok(new Date().getTime() - started < 2000, "refused at once");
+    same(o.PublicKey.Hex, pubHex, "the public half stays");
 }
 
 runChecks(run);

@@ -19,6 +19,17 @@ Function FlipByte(h, i)
   FlipByte = Left(h, 2 * i) & Hex2(CLng("&H" & Mid(h, 2 * i + 1, 2)) Xor 1) & Mid(h, 2 * i + 3)
 End Function
 
+' The byte index just past item i (0 = n) of a key blob in hex: its k, then
+' items of a 4-byte length and that many bytes.
+Function ItemEnd(h, i)
+  Dim pos, j
+  pos = 4
+  For j = 0 To i
+    pos = pos + 4 + CLng("&H" & Mid(h, 2 * pos + 1, 8))
+  Next
+  ItemEnd = pos
+End Function
+
 Function NewRsa()
   Set NewRsa = CreateObject("Valdergast.ZELCryptoRSA")
 End Function
@@ -263,6 +274,43 @@ same TryLetPublic(dec, gen2.PublicKey), Refusal(kInvalidKey), "another key's pub
 same TryLetPublic(o, o.PublicKey), "no error", "its own public half"
 same o.Verify(b, o.Sign(b)), 1, "the key is still its own"
 same dec.Sign(b).Hex, s.Hex, "the private half is still the first key"
+
+section "damaged and oversized key blobs"
+' One bit of dQ flipped (a damaged stored blob): the CRT gives a wrong
+' signature, which would give away a factor of n.  It is refused, and
+' decryption, which does not need the damaged value, still works.
+Set o = NewRsa()
+o.PrivateKey = NewBlob(FlipByte(priv.Hex, ItemEnd(priv.Hex, 5) - 1))
+Set r = Nothing
+same TrySign(o, b, r), Refusal(kInvalidKey), "Sign with a damaged dQ"
+ok r Is Nothing, "no signature handed out"
+o.PublicKey = pub
+same TrySign(o, b, r), Refusal(kInvalidKey), "Sign with a damaged dQ and the public half"
+same o.Decrypt(enc.Encrypt(b)).Text, b.Text, "Decrypt with a damaged dQ"
+' Numbers longer than the key size: refused at once, the old key kept.
+n = CLng("&H" & Mid(pub.Hex, 9, 8))
+Dim started, cases, item
+cases = Array( _
+  Array(True, Left(pub.Hex, 16 + 2 * n) & "00001000" & Rep("ff", 4096), "public: e of 4096 bytes"), _
+  Array(True, Left(pub.Hex, 8) & "00040000" & Rep("ff", 262144) & "0000000103", "public: n of 256 KB"), _
+  Array(True, "000000" & Hex2(n - 1) & Mid(pub.Hex, 9), "public: k below the length of n"), _
+  Array(False, Left(priv.Hex, 16 + 2 * n) & "00004000" & Rep("ff", 16384) & Mid(priv.Hex, ItemEnd(priv.Hex, 1) * 2 + 1), _
+        "private: d of 16 KB"))
+For Each item In cases
+  Set o = NewRsa()
+  o.Keygen seed3, seed4, 64
+  Set c = o.PublicKey
+  Set d = o.PrivateKey
+  started = Timer
+  If item(0) Then
+    same TryLetPublic(o, NewBlob(item(1))), Refusal(kInvalidKey), item(2)
+  Else
+    same TryLetPrivate(o, NewBlob(item(1))), Refusal(kInvalidKey), item(2)
+  End If
+  ok Timer - started < 2, item(2) & ": refused in " & (Timer - started) & " s"
+  same o.PublicKey.Hex, c.Hex, item(2) & ": the public half stays"
+  same o.PrivateKey.Hex, d.Hex, item(2) & ": the private half stays"
+Next
 
 section "arguments that are not blobs"
 Set o = NewRsa()

@@ -783,24 +783,30 @@ TEST_F(RsaClass, UnusableImportedKeys)
         const char* name;
         std::wstring publicBlob;
         std::wstring privateBlob;
+        bool refusedAtImport; // its numbers do not fit in k bytes
     };
     const Case cases[] = {
-        {"k = 42", withK(pub, 42), withK(priv, 42)},
-        {"k = 0", withK(pub, 0), withK(priv, 0)},
-        {"k = 4097", withK(pub, 4097), withK(priv, 4097)},
-        {"k = 0xffffffff", withK(pub, 0xFFFFFFFF), withK(priv, 0xFFFFFFFF)},
-        {"n = 0", withItem(pub, 0, L"00"), withItem(priv, 0, L"00")},
-        {"n = 1", withItem(pub, 0, L"01"), withItem(priv, 0, L"01")},
-        {"n empty", withItem(pub, 0, L""), withItem(priv, 0, L"")},
+        {"k = 42", withK(pub, 42), withK(priv, 42), true},
+        {"k = 0", withK(pub, 0), withK(priv, 0), true},
+        {"k = 4097", withK(pub, 4097), withK(priv, 4097), false},
+        {"k = 0xffffffff", withK(pub, 0xFFFFFFFF), withK(priv, 0xFFFFFFFF), false},
+        {"n = 0", withItem(pub, 0, L"00"), withItem(priv, 0, L"00"), false},
+        {"n = 1", withItem(pub, 0, L"01"), withItem(priv, 0, L"01"), false},
+        {"n empty", withItem(pub, 0, L""), withItem(priv, 0, L""), false},
     };
     const std::wstring message = Seq(0, 10);
     const std::wstring block = Seq(0, 64);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const HRESULT import = c.refusedAtImport ? E_FAIL : S_OK;
         auto publicHalf = New();
-        ASSERT_HR(S_OK, PutPublic(publicHalf.Get(), c.publicBlob));
+        ASSERT_HR(import, PutPublic(publicHalf.Get(), c.publicBlob));
+        if (c.refusedAtImport)
+            EXPECT_TRUE(Reported(kInvalidKey));
         auto privateHalf = New();
-        ASSERT_HR(S_OK, PutPrivate(privateHalf.Get(), c.privateBlob));
+        ASSERT_HR(import, PutPrivate(privateHalf.Get(), c.privateBlob));
+        if (c.refusedAtImport)
+            EXPECT_TRUE(Reported(kInvalidKey));
         EXPECT_EQ(Encrypt(publicHalf.Get(), message), kFail);
         EXPECT_TRUE(Reported(kInvalidKey));
         EXPECT_EQ(Verify(publicHalf.Get(), message, block), -1000);
