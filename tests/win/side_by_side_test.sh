@@ -16,6 +16,11 @@ crypto32=$bin32/zelcrypto.dll
 blob32=$bin32/zelblob.dll
 script=$(dirname "${BASH_SOURCE[0]}")/side_by_side.vbs
 
+# The 32-bit DLLs run in the 32-bit Wine loader, a 32-bit Linux program.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "SKIP: this machine cannot run 32-bit programs (the 32-bit Wine loader does not start)"
+  exit 77
+fi
 if [[ ! -f $crypto32 || ! -f $blob32 ]]; then
   echo "SKIP: no 32-bit DLLs in $bin32; build the win32 preset first (tools/test builds every preset)"
   exit 77
