@@ -32,6 +32,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 class XRsa {
 public:
@@ -77,7 +79,8 @@ public:
 
     // Private operations (Sign, Decrypt) are blinded: each exponentiation
     // by the private values runs on x r^e for a fresh random r (from the
-    // engine's entropy source) and is unblinded after, and runs with
+    // engine's entropy source, used once; drawn 16 at a time so that one
+    // inversion serves them all) and is unblinded after, and runs with
     // PowModSecret.  Each result is checked before it leaves: raised to e it
     // must give back its input, where e is the loaded public exponent or,
     // for a private half alone, d^-1 mod lcm(p - 1, q - 1).  A key for which
@@ -153,8 +156,11 @@ private:
     void RawPower(XBigInt& x, bool crt) const;
     // The CRT steps on x < n with the loaded p, q, dP, dQ and qInv.
     void CrtPower(XBigInt& x) const;
-    // A fresh r in [2, n - 1] that is invertible modulo n, and its inverse.
+    // A fresh r in [2, n - 1] that is invertible modulo n, and its inverse:
+    // each pair is used once, and pairs are made kBlindingBatch at a time.
     void DrawBlinding(XBigInt& r, XBigInt& rInverse) const;
+    void RefillBlindingPool() const;
+    static constexpr size_t kBlindingBatch = 16;
 
     XBigInt p_, q_, n_, e_, d_, dP_, dQ_, qInv_;
     uint32_t keySize_ = 0;
@@ -170,4 +176,6 @@ private:
     enum class CheckState { kUnknown, kDerived, kNone };
     mutable CheckState check_ = CheckState::kUnknown;
     mutable XBigInt derivedE_;
+    // Unused blinding pairs (r, r^-1 mod n) for the loaded modulus.
+    mutable std::vector<std::pair<XBigInt, XBigInt>> blindingPool_;
 };

@@ -656,9 +656,9 @@ TEST(RsaPrivate, DamagedKeyValuesNeverGiveAWrongResult)
     }
 }
 
-// The blinding factor comes fresh from the engine's entropy source for every
-// private operation (one draw of twice the modulus length per signature and
-// per decrypted block) and never shows in the result.
+// Every private operation is blinded with a fresh random number of its own,
+// drawn from the engine's entropy source (twice the modulus length each),
+// sixteen at a time; the blinding never shows in the result.
 TEST(RsaPrivate, EveryPrivateOperationIsBlindedAfresh)
 {
     const uint32_t k = 128;
@@ -666,17 +666,32 @@ TEST(RsaPrivate, EveryPrivateOperationIsBlindedAfresh)
     XRsa rsa = BothHalves(ref);
     const Bytes data = Pattern(10, 3);
     const Bytes expected = PowBytes(SignatureBlock(data, k), ref.d, ref.n, k);
-    for (uint64_t seed : {1u, 2u, 3u}) {
-        ResetEntropy(seed);
+    ResetEntropy(1);
+    for (int i = 1; i <= 16; ++i) {
         EXPECT_EQ(Content(rsa.Sign(ToBlob(data))), expected);
-        ASSERT_EQ(g_draws.size(), 1u);
-        EXPECT_EQ(g_draws[0].size(), 2u * k);
+        EXPECT_EQ(g_draws.size(), 16u) << "one batch serves the first sixteen operations";
     }
+    for (const Bytes& draw : g_draws)
+        EXPECT_EQ(draw.size(), 2u * k);
+    // The seventeenth needs a number no operation has used.
+    EXPECT_EQ(Content(rsa.Sign(ToBlob(data))), expected);
+    EXPECT_EQ(g_draws.size(), 32u);
+    // Fifteen left: three blocks take three of them, and the next batch
+    // comes when they run out.
     const Bytes plain = Pattern(3 * (k - 42), 4);
     const XBlob cipher = rsa.Encrypt(ToBlob(plain));
     ResetEntropy(4);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(Content(rsa.Decrypt(cipher)), plain);
+    EXPECT_TRUE(g_draws.empty());
     EXPECT_EQ(Content(rsa.Decrypt(cipher)), plain);
-    EXPECT_EQ(g_draws.size(), 3u);
+    EXPECT_EQ(g_draws.size(), 16u);
+    // A new key starts a new batch: numbers for the old modulus are dropped.
+    rsa.Keygen(Text("key a"), Text("key b"), 64);
+    ResetEntropy(5);
+    EXPECT_EQ(rsa.Verify(ToBlob(data), rsa.Sign(ToBlob(data))), 1);
+    EXPECT_EQ(g_draws.size(), 16u);
+    EXPECT_EQ(g_draws[0].size(), 2u * 64);
 }
 
 // A private half alone checks its results with e = d^-1 mod lcm(p - 1, q - 1);
