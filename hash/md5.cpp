@@ -1,5 +1,7 @@
 #include "hash/md5.h"
 
+#include "core/wipe.h"
+
 using zel_hash::LoadLe32;
 using zel_hash::Rotl;
 using zel_hash::StoreLe32;
@@ -144,5 +146,6 @@ XBlob XMd5::Finish()
     Reset();
     XBlob out;
     out.AppendBytes(digest, kSize);
+    SecureWipe(digest, sizeof digest); // a digest may be key material (string-to-key)
     return out;
 }

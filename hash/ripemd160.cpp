@@ -1,5 +1,7 @@
 #include "hash/ripemd160.h"
 
+#include "core/wipe.h"
+
 #include <utility>
 
 using zel_hash::LoadLe32;
@@ -130,5 +132,6 @@ XBlob XRipemd160::Finish()
     Reset();
     XBlob out;
     out.AppendBytes(digest, kSize);
+    SecureWipe(digest, sizeof digest); // a digest may be key material (string-to-key)
     return out;
 }

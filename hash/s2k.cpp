@@ -1,65 +1,127 @@
 #include "hash/s2k.h"
 
+#include "core/wipe.h"
 #include "hash/digest.h"
 #include "hash/md5.h"
+#include "hash/ripemd160.h"
 #include "hash/sha1.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <memory>
+#include <new>
 #include <vector>
 
 namespace {
 
-// Feeds `total` bytes of the endless repetition of `pattern` into a digest,
-// in chunks of whole repetitions, never holding more than a few kilobytes.
-void UpdateRepeated(XDigest& digest, const uint8_t* pattern, uint32_t patternLength, uint64_t total)
-{
-    if (patternLength == 0 || total == 0)
-        return;
-    const size_t copies = std::max<size_t>(1, 8192 / patternLength);
-    std::vector<uint8_t> chunk(copies * patternLength);
-    for (size_t i = 0; i < copies; ++i)
-        std::memcpy(chunk.data() + i * patternLength, pattern, patternLength);
-    while (total >= chunk.size()) {
-        digest.Update(chunk.data(), chunk.size());
-        total -= chunk.size();
+// A digest context in storage of its own, overwritten with zeros when the
+// context goes: every context here has seen the password (chaining words,
+// buffered input), so none may leave it behind in freed stack or heap memory.
+template <class Digest>
+class XWipedDigest {
+public:
+    XWipedDigest() { new (storage_) Digest(); }
+    explicit XWipedDigest(const Digest& from) { new (storage_) Digest(from); }
+    XWipedDigest(const XWipedDigest&) = delete;
+    XWipedDigest& operator=(const XWipedDigest&) = delete;
+    ~XWipedDigest()
+    {
+        Get().~Digest();
+        SecureWipe(storage_, sizeof storage_);
     }
-    // What is left starts on a repetition boundary, so it is a prefix of the chunk.
-    digest.Update(chunk.data(), size_t(total));
-}
 
-void UpdateZeros(XDigest& digest, uint32_t count)
-{
-    static const uint8_t zeros[256] = {};
-    while (count > 0) {
-        const uint32_t n = std::min<uint32_t>(count, sizeof zeros);
-        digest.Update(zeros, n);
-        count -= n;
+    Digest& Get() { return *std::launder(reinterpret_cast<Digest*>(storage_)); }
+    Digest* operator->() { return &Get(); }
+
+private:
+    alignas(Digest) unsigned char storage_[sizeof(Digest)];
+};
+
+// The preimage of a derivation: `total` bytes of the endless repetition of
+// `pattern`.  It is fed from one buffer of whole repetitions (a few kilobytes
+// at most, built once for all digests), which holds password bytes and is
+// wiped when it goes.
+class XPreimage {
+public:
+    XPreimage(const XBlob& pattern, uint64_t total) : total_(pattern.Length() ? total : 0)
+    {
+        const uint32_t unit = pattern.Length();
+        if (total_ == 0)
+            return;
+        const uint64_t needed = (total_ + unit - 1) / unit;
+        const size_t copies = size_t(std::min<uint64_t>(needed, std::max<size_t>(1, 8192 / unit)));
+        chunk_.resize(copies * unit);
+        for (size_t i = 0; i < copies; ++i)
+            std::memcpy(chunk_.data() + i * unit, pattern.Data(), unit);
     }
-}
+    XPreimage(const XPreimage&) = delete;
+    XPreimage& operator=(const XPreimage&) = delete;
+    ~XPreimage() { SecureWipe(chunk_.data(), chunk_.size()); }
 
-// The several-contexts rule: digest i hashes i zero bytes, then the preimage
-// (`preimageLength` bytes of the repetition of `pattern`).
-XBlob Derive(uint8_t hash, uint32_t length, const XBlob& pattern, uint64_t preimageLength)
+    template <class Digest>
+    void FeedInto(Digest& digest) const
+    {
+        if (total_ == 0)
+            return;
+        uint64_t left = total_;
+        while (left >= chunk_.size()) {
+            digest.Update(chunk_.data(), chunk_.size());
+            left -= chunk_.size();
+        }
+        // What is left starts on a repetition boundary, so it is a prefix of the chunk.
+        digest.Update(chunk_.data(), size_t(left));
+    }
+
+private:
+    std::vector<uint8_t> chunk_;
+    uint64_t total_;
+};
+
+// The several-contexts rule: digest i hashes i zero bytes, then the preimage.
+// The context that has taken i zero bytes is carried from one digest to the
+// next (one more zero byte each time) and copied for each digest, so the
+// cost is the preimage once per digest, not a zero prefix that grows with
+// the output.
+template <class Digest>
+XBlob DeriveWith(uint32_t length, const XPreimage& preimage)
 {
-    std::unique_ptr<XDigest> digest = NewDigestById(hash);
-    const uint32_t size = digest->Size();
-    const uint32_t count = length / size + (length % size ? 1 : 0);
+    static const uint8_t zero = 0;
+    const uint32_t size = Digest::kSize;
     XBlob result(length);
-    for (uint32_t i = 0; i < count; ++i) {
-        digest->Reset();
-        UpdateZeros(*digest, i);
-        UpdateRepeated(*digest, pattern.Data(), pattern.Length(), preimageLength);
-        const XBlob block = digest->Finish();
-        result.AppendBytes(block.Data(), std::min(size, length - result.Length()));
+    XWipedDigest<Digest> zeros;
+    while (result.Length() < length) {
+        {
+            XWipedDigest<Digest> block(zeros.Get());
+            preimage.FeedInto(block.Get());
+            const XBlob digest = block->Finish();
+            result.AppendBytes(digest.Data(), std::min(size, length - result.Length()));
+        }
+        zeros->Update(&zero, 1);
     }
     return result;
 }
 
+XBlob Derive(uint8_t hash, uint32_t length, const XBlob& pattern, uint64_t preimageLength)
+{
+    // The digests' own table refuses an unknown id ("Unsupported algorithm")
+    // before the preimage is built or anything is hashed.
+    HashSizeById(hash);
+    const XPreimage preimage(pattern, preimageLength);
+    switch (hash) {
+    case 1: return DeriveWith<XMd5>(length, preimage);
+    case 2: return DeriveWith<XSha1>(length, preimage);
+    default: return DeriveWith<XRipemd160>(length, preimage); // 3, the one id left
+    }
+}
+
 XBlob Concatenate(const XBlob& first, const XBlob& second)
 {
-    XBlob joined(first);
+    // Sized once: the joined copy holds the password and is never moved.
+    const uint64_t total = uint64_t(first.Length()) + second.Length();
+    if (total > UINT32_MAX)
+        throw std::bad_alloc();
+    XBlob joined(static_cast<uint32_t>(total));
+    joined.Append(first);
     joined.Append(second);
     return joined;
 }
@@ -96,19 +158,19 @@ XBlob ExpandSeed(const XBlob& seed, uint32_t length)
     // t grows by the 36 bytes of each round, so running contexts over t are
     // carried along and copied for each round's digests instead of hashing t
     // from the start every time.
-    XMd5 md5;
-    XSha1 sha1;
-    md5.Reset();
-    sha1.Reset();
-    md5.Update(seed);
-    sha1.Update(seed);
+    XWipedDigest<XMd5> md5;
+    XWipedDigest<XSha1> sha1;
+    md5->Update(seed);
+    sha1->Update(seed);
     XBlob result(length);
     while (result.Length() < length) {
-        const XBlob a = XMd5(md5).Finish();
-        const XBlob b = XSha1(sha1).Finish();
+        XWipedDigest<XMd5> md5Round(md5.Get());
+        XWipedDigest<XSha1> sha1Round(sha1.Get());
+        const XBlob a = md5Round->Finish();
+        const XBlob b = sha1Round->Finish();
         for (const XBlob* part : {&a, &b}) {
-            md5.Update(*part);
-            sha1.Update(*part);
+            md5->Update(*part);
+            sha1->Update(*part);
             result.AppendBytes(part->Data(), std::min(part->Length(), length - result.Length()));
         }
     }

@@ -1,5 +1,7 @@
 #include "hash/sha1.h"
 
+#include "core/wipe.h"
+
 #include <atomic>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -281,5 +283,6 @@ XBlob XSha1::Finish()
     Reset();
     XBlob out;
     out.AppendBytes(digest, kSize);
+    SecureWipe(digest, sizeof digest); // a digest may be key material (string-to-key)
     return out;
 }

@@ -11,6 +11,9 @@
 
 namespace {
 
+// The longest key Keygen derives, in bytes.
+constexpr LONG kMaxKeygenLength = 65536;
+
 // A position inside a buffer or at its end.
 bool InRange(LONG pos, const XBlob& blob)
 {
@@ -104,6 +107,10 @@ STDMETHODIMP CZELCryptoMisc::Keygen(LONG hash, LONG length, IDispatch* password,
         // (Length is a long): refuse such a request as out of memory, at once.
         if (length < 0)
             throw std::bad_alloc();
+        // Keys are short; the cap keeps one call from tying up the thread
+        // with megabytes of derivation.
+        if (length > kMaxKeygenLength)
+            return E_INVALIDARG;
         const XBlob& secret = f.Source(0);
         const uint32_t size = uint32_t(length);
         const uint8_t id = uint8_t(hash & 0xFF);

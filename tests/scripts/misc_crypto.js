@@ -129,6 +129,9 @@ function run() {
     same(failure(function () { m.Keygen(256, 0, pw, salt, 255); }), kUnsupported, "hash 256, length 0");
     same(m.Keygen(2, 0, pw, salt, 255).Length, 0, "length 0");
     same(failure(function () { m.Keygen(2, -1, pw, salt, 0); }), kUnexpected, "length -1");
+    same(m.Keygen(3, 65536, pw, salt, 0).Length, 65536, "length 65536 is the largest");
+    same(failure(function () { m.Keygen(2, 65537, pw, salt, 255); }), kBadArgument, "length 65537");
+    same(failure(function () { m.Keygen(0, 0x7FFFFFFF, pw, salt, 0); }), kBadArgument, "length 0x7FFFFFFF, hash 0");
     same(failure(function () { m.Keygen(2, 20, {}, salt, 0); }), kNotABlob, "a password that is no blob");
     same(failure(function () { m.Keygen(2, 20, null, salt, 0); }), kTypeMismatch, "null as password");
     same(failure(function () { m.Keygen(2, 20, pw, null, 0); }), kTypeMismatch, "null as salt");

@@ -351,6 +351,17 @@ For Each h In Array(0, 2, 4)
   same TryKeygen(h, -1, pw, salt, 0, r), kUnexpected, "negative length, hash " & h
   same TryKeygen(h, &H80000000, pw, salt, 0, r), kUnexpected, "length &H80000000, hash " & h
 Next
+' Keys of up to 65536 bytes; a longer length is refused before any work
+' (code 255 would otherwise hash for minutes).
+same m.Keygen(2, 65536, pw, salt, 0).Length, 65536, "length 65536 is the largest"
+same Left(m.Keygen(0, 65536, pw, Nothing, 0).Hex, 32), m.MD5(pw).Hex, "an expanded key of 65536 bytes"
+For Each h In Array(0, 1, 2, 3, 4)
+  For Each n In Array(65537, 1048576, &H7FFFFFFF)
+    Set r = Nothing
+    same TryKeygen(h, n, pw, salt, 255, r), kBadArgument, "length " & n & ", hash " & h
+    ok r Is Nothing, "no result for length " & n
+  Next
+Next
 For Each name In notBlobs.Keys
   Set nb = notBlobs(name)
   For Each h In Array(0, 2)

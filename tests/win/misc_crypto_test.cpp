@@ -12,6 +12,7 @@
 #include "hash/s2k.h"
 
 #include <string>
+#include <utility>
 
 using namespace zeltest;
 
@@ -383,23 +384,44 @@ TEST_F(MiscCrypto, KeygenLengthZeroAndUnknownIds)
     EXPECT_EQ(HexOf(password.Get()), L"616263");
 }
 
-// A negative length is refused at once as an unexpected failure, with no
-// record and the result left alone.
-TEST_F(MiscCrypto, KeygenNegativeLength)
+// The longest key Keygen derives: 65,536 bytes, by every derivation.
+TEST_F(MiscCrypto, KeygenLongestKey)
 {
     auto password = NewBlob(L"616263");
     auto salt = NewBlob(L"0102030405060708");
+    const XBlob pw = BytesOf(L"616263"), sa = BytesOf(L"0102030405060708");
+    EXPECT_EQ(Keygen(0, 65536, D(password), nullptr, 0), Wide(HexOf(ExpandSeed(pw, 65536))));
+    EXPECT_EQ(Keygen(1, 65536, D(password), nullptr, 0), Wide(HexOf(S2KSimple(1, 65536, pw))));
+    EXPECT_EQ(Keygen(3, 65536, D(password), D(salt), 0), Wide(HexOf(S2KSalted(3, 65536, pw, sa))));
+    EXPECT_EQ(Keygen(2, 65536, D(password), D(salt), 16), Wide(HexOf(S2KIterated(2, 65536, pw, sa, 16))));
+}
+
+// Lengths outside 0 to 65,536 are refused at once, whatever the hash id
+// (unknown ones too), with no record and the result left alone: a negative
+// one as an unexpected failure, a longer one as an invalid argument.  Code
+// 255 makes sure nothing was derived first: over 3,000 digests of 65 MB
+// each would keep this test busy for minutes.
+TEST_F(MiscCrypto, KeygenLengthOutOfRange)
+{
+    auto password = NewBlob(L"616263");
+    auto salt = NewBlob(L"0102030405060708");
+    const std::pair<LONG, HRESULT> cases[] = {
+        {-1, E_UNEXPECTED},          {LONG(0x80000000), E_UNEXPECTED}, {65537, E_INVALIDARG},
+        {LONG(1) << 20, E_INVALIDARG}, {0x7FFFFFFF, E_INVALIDARG},
+    };
     for (LONG hash : {0, 1, 2, 3, 4})
-        for (LONG length : {LONG(-1), LONG(0x80000000)}) {
+        for (const auto& [length, expected] : cases) {
             SCOPED_TRACE(testing::Message() << "hash " << hash << ", length " << length);
             FakeBlob sentinel;
             IDispatch* out = &sentinel;
             ClearErrorRecord();
-            EXPECT_HR(E_UNEXPECTED, misc->Keygen(hash, length, D(password), D(salt), 96, &out));
+            EXPECT_HR(expected, misc->Keygen(hash, length, D(password), D(salt), 255, &out));
             EXPECT_EQ(out, static_cast<IDispatch*>(&sentinel));
             EXPECT_EQ(sentinel.Refs(), 1);
             EXPECT_FALSE(TakeErrorRecord().present);
         }
+    EXPECT_EQ(HexOf(password.Get()), L"616263");
+    EXPECT_EQ(HexOf(salt.Get()), L"0102030405060708");
 }
 
 // A password that is not a blob: the usual report; the result is not touched.
