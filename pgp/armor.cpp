@@ -14,6 +14,8 @@ namespace {
 
 const char kSource[] = "PGP";
 const char kLineEnd[] = "\r\n";
+// The dashes that open every armor boundary line.
+const size_t kBoundaryLength = 5;
 
 // The CRC-24 of the message as its 3 bytes, most significant first.
 XBlob Crc24Bytes(const XBlob& message)
@@ -85,12 +87,13 @@ XBlob Dearmor(const XBlob& armored)
             break;
     }
 
-    // The body, up to an empty line, the checksum line or the end.
+    // The body, up to an empty line, the checksum line, the END line (any
+    // line that starts like an armor boundary: base64 has no '-') or the end.
     std::string base64;
     bool checksum = false;
     while (pos < length) {
         pos = ReadLine(text, length, pos, line);
-        if (line.empty())
+        if (line.empty() || line.compare(0, kBoundaryLength, kArmorEndLine, kBoundaryLength) == 0)
             break;
         if (line[0] == '=') {
             checksum = true;

@@ -6,7 +6,9 @@
 // The reader is lenient the way mail and copy-and-paste need it: any header
 // lines, CR LF, LF or CR line ends, any body line length, characters outside
 // the base64 alphabet, a missing checksum line and a missing or different END
-// line are all accepted.  Only the BEGIN line is required, exactly.
+// line are all accepted.  Only the BEGIN line is required, exactly.  The
+// body ends at an empty line, at the checksum line, at a line that starts
+// with five dashes (the END line, whatever it says) or at the end of the text.
 #pragma once
 
 #include "core/xblob.h"

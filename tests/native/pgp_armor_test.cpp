@@ -155,6 +155,45 @@ TEST(PgpArmor, DearmorIsLenientAboutTheRest)
     EXPECT_EQ(Content(Dearmor(withNul)), message);
 }
 
+// The body ends at the END line: without a checksum line in front of it, the
+// END line is not read as base64 (its letters decode to 9 bytes, which stood
+// behind the message when its base64 had no padding to stop the decoder).
+// Lengths with 0, 1 and 2 bytes in the last group, with and without the
+// checksum line, each line end, our END line and another one, and text after
+// it (a line there that looks like a checksum is not read).
+TEST(PgpArmor, BodyEndsAtTheEndLine)
+{
+    const std::string begin = "-----BEGIN PGP MESSAGE-----";
+    for (size_t n : {size_t(0), size_t(1), size_t(2), size_t(201), size_t(202), size_t(203), size_t(3000)}) {
+        const Bytes message = Pattern(n, unsigned(n) + 50);
+        const std::string b64 = OpenSslBase64(message);
+        std::string body;
+        for (size_t i = 0; i < b64.size(); i += 64)
+            body += b64.substr(i, 64) + "\n";
+        const uint32_t crc = ReferenceCrc24(message);
+        const std::string checksum = "=" + OpenSslBase64({uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)}) + "\n";
+        for (const char* eol : {"\r\n", "\n", "\r"}) {
+            for (bool withChecksum : {true, false}) {
+                for (const std::string end : {"-----END PGP MESSAGE-----", "-----END PGP SIGNATURE-----"}) {
+                    for (const char* after : {"", "\n", "\nmore text\n=AAAA\n"}) {
+                        const std::string lf =
+                            begin + "\nVersion: x\n\n" + body + (withChecksum ? checksum : "") + end + after;
+                        const std::string text = Replace(lf, "\n", eol);
+                        const char* eolName = eol[0] == '\n' ? "LF" : eol[1] ? "CR LF" : "CR";
+                        SCOPED_TRACE(testing::Message() << n << " bytes, " << eolName
+                                                        << (withChecksum ? ", checksum, " : ", no checksum, ") << end
+                                                        << ", then " << testing::PrintToString(std::string(after)));
+                        Bytes got;
+                        const Caught e = Catch([&] { got = DearmorText(text); });
+                        EXPECT_FALSE(e.thrown) << e.message;
+                        EXPECT_EQ(got, message);
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(PgpArmor, DearmorRefusals)
 {
     const Bytes message = Pattern(100, 8);

@@ -139,6 +139,22 @@ function run() {
     same(t.substr(0, kBegin.length + 2), kBegin + "\n\n", "the text really changed");
     same(o.Decrypt(o.Dearmor(t)).Hex, pattern(5, 100), "LF ends without the Version line");
 
+    section("Dearmor: the body ends at the END line, with or without a checksum line");
+    // 201 bytes fill whole base64 groups, so no padding stops the decoder: read
+    // as body, the END line would add 9 bytes.  202 and 203 end in padding.
+    var ends = [["\r\n", "CR LF"], ["\n", "LF"], ["\r", "CR"]];
+    for (var n = 201; n <= 203; n++) {
+        s = pattern(n, n);
+        t = o.Enarmor(newBlob(s));
+        var noSum = t.replace(/\r\n=[^\r\n]*\r\n/, "\r\n");
+        same(noSum.length, t.length - 7, n + " bytes: the checksum line is gone");
+        same(noSum.substr(noSum.length - kEnd.length - 2), kEnd + "\r\n", n + " bytes: the END line follows the body");
+        for (i = 0; i < ends.length; i++) {
+            same(o.Dearmor(t.replace(/\r\n/g, ends[i][0])).Hex, s, n + " bytes, checksum, " + ends[i][1]);
+            same(o.Dearmor(noSum.replace(/\r\n/g, ends[i][0])).Hex, s, n + " bytes, no checksum, " + ends[i][1]);
+        }
+    }
+
     section("GnuPG's messages, and the settings they leave");
     o = newPgp("correct-horse");
     same(o.Decrypt(newBlob(kGpgAes)).Text, kGpgPlain, "GnuPG's AES message");

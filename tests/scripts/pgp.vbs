@@ -226,6 +226,23 @@ Set o2 = NewPgp("correct-horse")
 same o2.Decrypt(o2.Dearmor(gpgArmored)).Text, kGpgPlain & vbLf, "GnuPG's armored message"
 same Mid(o2.Encrypt(NewBlob("")).Hex, 1, 12), "c30c040a0101", "then Twofish, type 1, MD5"
 
+section "Dearmor: the body ends at the END line, with or without a checksum line"
+' 201 bytes fill whole base64 groups, so no padding stops the decoder: read as
+' body, the END line would add 9 bytes.  202 and 203 end in padding.
+Set o = NewPgp("armor")
+For Each n In Array(201, 202, 203)
+  s = Mixed(n, n)
+  t = o.Enarmor(NewBlob(s))
+  lines = Split(t, vbCrLf)
+  same Left(lines(UBound(lines) - 2), 1), "=", n & " bytes: the checksum line"
+  d = Replace(t, vbCrLf & lines(UBound(lines) - 2) & vbCrLf, vbCrLf)
+  same Right(d, Len(kEnd) + 2), kEnd & vbCrLf, n & " bytes: the END line follows the body"
+  For Each row In Array(Array(vbCrLf, "CR LF"), Array(vbLf, "LF"), Array(vbCr, "CR"))
+    same o.Dearmor(Replace(t, vbCrLf, row(0))).Hex, s, n & " bytes, checksum, " & row(1)
+    same o.Dearmor(Replace(d, vbCrLf, row(0))).Hex, s, n & " bytes, no checksum, " & row(1)
+  Next
+Next
+
 ' ---------------------------------------------------------------- refusals
 section "refusals"
 Set o = NewPgp("refusals")
