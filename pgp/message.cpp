@@ -7,6 +7,7 @@
 #include "cipher/twofish.h"
 #include "core/alarm.h"
 #include "core/wipe.h"
+#include "hash/digest.h"
 #include "hash/s2k.h"
 
 #include <cstring>
@@ -192,6 +193,20 @@ uint32_t XPgpMessage::KeySizeById(uint8_t id)
     throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
 }
 
+uint32_t XPgpMessage::BlockSizeById(uint8_t id)
+{
+    switch (id) {
+    case kTripleDes:
+    case kCast5:
+    case kBlowfish: return 8;
+    case kAes128:
+    case kAes192:
+    case kAes256:
+    case kTwofish: return 16;
+    }
+    throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
+}
+
 // --- packet headers ----------------------------------------------------------
 
 void XPgpMessage::EncodeLength(uint32_t n, XBlob& out)
@@ -262,15 +277,23 @@ XPgpPacketHeader XPgpMessage::ReadPacketHeader(const uint8_t* data, uint32_t ava
 
 // --- key and cipher ------------------------------------------------------------
 
+void XPgpMessage::CheckAlgorithms() const
+{
+    KeySizeById(cipher_);
+    if (s2kMode_ != kS2KSimple && s2kMode_ != kS2KSalted && s2kMode_ != kS2KIterated)
+        throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
+    HashSizeById(hash_);
+}
+
 void XPgpMessage::DeriveKey()
 {
+    CheckAlgorithms();
     const uint32_t size = KeySizeById(cipher_);
     XBlob key(0);
     switch (s2kMode_) {
     case kS2KSimple: key = S2KSimple(hash_, size, password_); break;
     case kS2KSalted: key = S2KSalted(hash_, size, password_, salt_); break;
-    case kS2KIterated: key = S2KIterated(hash_, size, password_, salt_, count_); break;
-    default: throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
+    default: key = S2KIterated(hash_, size, password_, salt_, count_); break; // what CheckAlgorithms left
     }
     Wipe(key_);
     key_ = std::move(key);
@@ -510,11 +533,22 @@ XBlob XPgpMessage::Decrypt(const XBlob& message)
         if (header.tag != kTagEncryptedData)
             Corrupted();
 
-        return DecryptData(body.data, body.length, header);
+        // Everything that can be judged without the key is judged before
+        // it is derived (with code 255 that costs 65 MB of hashing): the
+        // packets above, the algorithms, then the data packet's own shape.
+        // The order of the reports is the order in which the derivation and
+        // the decryption would have found them.
+        CheckAlgorithms();
+        const bool definite = !header.partial && !header.indeterminate;
+        if (body.length < BlockSizeById(cipher_) + 2 ||
+            (definite && header.headerLength != 1 + LengthFieldSize(header.bodyLength, false, header.oldFormat)))
+            Corrupted();
+
+        return DecryptData(body.data, body.length);
     }
 }
 
-XBlob XPgpMessage::DecryptData(const uint8_t* body, uint32_t length, const XPgpPacketHeader& header)
+XBlob XPgpMessage::DecryptData(const uint8_t* body, uint32_t length)
 {
     DeriveKey();
     struct Stop {
@@ -523,11 +557,6 @@ XBlob XPgpMessage::DecryptData(const uint8_t* body, uint32_t length, const XPgpP
     } stop{this};
     StartCipher();
     const uint32_t bs = blockSize_;
-
-    const bool definite = !header.partial && !header.indeterminate;
-    if (length < bs + 2 ||
-        (definite && header.headerLength != 1 + LengthFieldSize(header.bodyLength, false, header.oldFormat)))
-        Corrupted();
 
     uint8_t prefix[XBlockCipher::kMaxBlockSize + 2];
     CfbDecrypt(body, prefix, bs + 2);

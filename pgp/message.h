@@ -102,7 +102,10 @@ public:
     // parameters of the message's last session-key packet in front of the
     // data packet replace the held ones (salt too, for types 1 and 3) and stay;
     // without such a packet the held ones are used.  Bytes after the data
-    // packet are ignored.
+    // packet are ignored.  The packet structure, the algorithm ids and the
+    // data packet's length and header are checked before the key is
+    // derived; what only the key can show (the quick check, the literal
+    // packet inside) is checked after.
     XBlob Decrypt(const XBlob& message);
 
     // --- packet-level helpers, public for the tests ---
@@ -112,6 +115,8 @@ public:
     static std::unique_ptr<XBlockCipher> CipherById(uint8_t id);
     // The key size in bytes for the cipher id; refuses like CipherById.
     static uint32_t KeySizeById(uint8_t id);
+    // The block size in bytes for the cipher id; refuses like CipherById.
+    static uint32_t BlockSizeById(uint8_t id);
 
     // Appends the shortest new-format length for n: 1, 2 or 5 bytes.
     static void EncodeLength(uint32_t n, XBlob& out);
@@ -128,8 +133,11 @@ public:
     static XPgpPacketHeader ReadPacketHeader(const uint8_t* data, uint32_t available);
 
 private:
+    // Refuses the held cipher, string-to-key type and hash, in that order,
+    // with the alarms Encrypt and Decrypt report for them.
+    void CheckAlgorithms() const;
     // key_ = the string-to-key result for the held parameters, the key size
-    // of cipher_ long.
+    // of cipher_ long; refuses as CheckAlgorithms does.
     void DeriveKey();
     // Creates and keys the engine for cipher_ and zeroes the CFB state.
     void StartCipher();
@@ -144,9 +152,9 @@ private:
     // Loads bytes 2 .. bs + 1 of the enciphered prefix into both registers.
     void Resync(const uint8_t* encipheredPrefix);
 
-    // The body of the data packet (its chunks joined): header check, quick
-    // check, decryption, literal packet.
-    XBlob DecryptData(const uint8_t* body, uint32_t length, const XPgpPacketHeader& header);
+    // The body of the data packet (its chunks joined), whose shape Decrypt
+    // has checked: key, quick check, decryption, literal packet.
+    XBlob DecryptData(const uint8_t* body, uint32_t length);
 
     XPgpSources sources_;
 
