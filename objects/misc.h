@@ -3,7 +3,7 @@
 #pragma once
 
 #include "objects/object_base.h"
-#include "server/zelcrypto.h"
+#include "zelcrypto.h" // generated from server/zelcrypto.idl
 
 class CZELCryptoMisc : public CZELCryptoObject<IZELCryptoMisc> {
 public:

@@ -1,6 +1,6 @@
 #include "objects/object_base.h"
 
-#include "server/com_error.h"
+#include "com/com_error.h"
 
 #include <initguid.h> // defines the IIDs that asptlb.h declares, in this file only
 #include <asptlb.h>

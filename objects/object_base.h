@@ -5,8 +5,8 @@
 #pragma once
 
 #include "core/alarm.h"
-#include "server/com_dispatch.h"
-#include "server/com_object.h"
+#include "com/com_dispatch.h"
+#include "com/com_object.h"
 
 #include <windows.h>
 #include <oaidl.h>

@@ -2,7 +2,7 @@
 
 #include "objects/frame.h"
 #include "pgp/armor.h"
-#include "server/com_text.h"
+#include "com/com_text.h"
 
 #include <string>
 

@@ -5,7 +5,7 @@
 
 #include "objects/object_base.h"
 #include "pgp/message.h"
-#include "server/zelcrypto.h"
+#include "zelcrypto.h" // generated from server/zelcrypto.idl
 
 class CZELCryptoPGP final : public CZELCryptoObject<IZELCryptoPGP> {
 public:

@@ -5,7 +5,7 @@
 
 #include "objects/object_base.h"
 #include "rsa/rsa.h"
-#include "server/zelcrypto.h"
+#include "zelcrypto.h" // generated from server/zelcrypto.idl
 
 class CZELCryptoRSA final : public CZELCryptoObject<IZELCryptoRSA> {
 public:

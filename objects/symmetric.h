@@ -3,9 +3,14 @@
 // An object keeps its key, mode, filler and chaining block for its whole life.
 #pragma once
 
+#include "cipher/aes.h"
 #include "cipher/block_cipher.h"
+#include "cipher/blowfish.h"
+#include "cipher/cast.h"
+#include "cipher/triple_des.h"
+#include "cipher/twofish.h"
 #include "objects/object_base.h"
-#include "server/zelcrypto.h"
+#include "zelcrypto.h" // generated from server/zelcrypto.idl
 
 // The members of IZELCryptoSymmetric over any engine.
 class CZELCryptoSymmetric : public CZELCryptoObject<IZELCryptoSymmetric> {
@@ -40,3 +45,10 @@ public:
 private:
     Engine engine_;
 };
+
+// The five classes the server registers.
+using CZELCryptoAES = CZELCryptoCipher<XAes, &CLSID_ZELCryptoAES>;
+using CZELCryptoTwofish = CZELCryptoCipher<XTwofish, &CLSID_ZELCryptoTwofish>;
+using CZELCryptoBlowfish = CZELCryptoCipher<XBlowfish, &CLSID_ZELCryptoBlowfish>;
+using CZELCryptoCast = CZELCryptoCipher<XCast, &CLSID_ZELCryptoCast>;
+using CZELCryptoTripleDES = CZELCryptoCipher<XTripleDes, &CLSID_ZELCryptoTripleDES>;

@@ -1,23 +1,12 @@
 // zelcrypto.dll: the class table and the four exported entry points.
-#include "cipher/aes.h"
-#include "cipher/blowfish.h"
-#include "cipher/cast.h"
-#include "cipher/triple_des.h"
-#include "cipher/twofish.h"
+#include "com/com_dispatch.h"
+#include "com/com_server.h"
 #include "objects/misc.h"
 #include "objects/pgp_object.h"
 #include "objects/rsa_object.h"
 #include "objects/symmetric.h"
-#include "server/com_dispatch.h"
-#include "server/com_server.h"
 
 namespace {
-
-using CZELCryptoAES = CZELCryptoCipher<XAes, &CLSID_ZELCryptoAES>;
-using CZELCryptoTwofish = CZELCryptoCipher<XTwofish, &CLSID_ZELCryptoTwofish>;
-using CZELCryptoBlowfish = CZELCryptoCipher<XBlowfish, &CLSID_ZELCryptoBlowfish>;
-using CZELCryptoCast = CZELCryptoCipher<XCast, &CLSID_ZELCryptoCast>;
-using CZELCryptoTripleDES = CZELCryptoCipher<XTripleDes, &CLSID_ZELCryptoTripleDES>;
 
 // {BADEE840-3BEB-4D0F-A2EB-AA475BEAE432}
 constexpr GUID kAppId = {0xbadee840, 0x3beb, 0x4d0f, {0xa2, 0xeb, 0xaa, 0x47, 0x5b, 0xea, 0xe4, 0x32}};

@@ -1,8 +1,8 @@
 #include "zelblob/blob_object.h"
 
-#include "server/com_error.h"
+#include "com/com_error.h"
 #include "core/wipe.h"
-#include "server/com_text.h"
+#include "com/com_text.h"
 #include "zelblob/text_codecs.h"
 
 #include <new>

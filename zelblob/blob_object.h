@@ -3,8 +3,8 @@
 #pragma once
 
 #include "blob/izelblob.h"
-#include "server/com_dispatch.h"
-#include "server/com_object.h"
+#include "com/com_dispatch.h"
+#include "com/com_object.h"
 #include "zelblob/zelblob.h"
 
 class CZELBlob : public zel::DualDispatch<IZELBlobScript>, public IZELBlob, public ISupportErrorInfo,

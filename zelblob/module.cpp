@@ -1,6 +1,6 @@
 // zelblob.dll: the blob class and the four exported entry points.
-#include "server/com_dispatch.h"
-#include "server/com_server.h"
+#include "com/com_dispatch.h"
+#include "com/com_server.h"
 #include "zelblob/blob_object.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "server/com_module.h"
+#include "com/com_module.h"
 
 namespace zel {
 

@@ -1,10 +1,7 @@
-#include "server/com_text.h"
-
-#include "core/wipe.h"
+#include "com/com_text.h"
 
 #include <cstring>
 #include <new>
-#include <vector>
 
 namespace zel {
 
@@ -32,12 +29,14 @@ std::string BstrToAnsi(BSTR text, bool* isNull)
     const int wide = text ? int(SysStringLen(text)) : 0;
     if (!wide)
         return std::string();
-    // Twice the UTF-16 length covers every double-byte code page.
-    std::vector<char> buffer(size_t(wide) * 2 + 2);
-    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text, wide, buffer.data(), int(buffer.size()), nullptr,
-                                      nullptr);
-    std::string result(buffer.data(), n > 0 ? size_t(n) : 0);
-    SecureWipe(buffer.data(), buffer.size()); // the text may be a password
+    // Converted straight into the result, so that no other copy of the text
+    // (often a password) is left behind in freed memory.
+    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return std::string();
+    std::string result(size_t(n), '\0');
+    const int written = WideCharToMultiByte(CP_THREAD_ACP, 0, text, wide, &result[0], n, nullptr, nullptr);
+    result.resize(written > 0 ? size_t(written) : 0);
     return result;
 }
 

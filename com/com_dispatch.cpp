@@ -1,6 +1,6 @@
-#include "server/com_dispatch.h"
+#include "com/com_dispatch.h"
 
-#include "server/com_module.h"
+#include "com/com_module.h"
 
 #include <vector>
 

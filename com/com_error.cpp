@@ -1,6 +1,6 @@
-#include "server/com_error.h"
+#include "com/com_error.h"
 
-#include "server/com_text.h"
+#include "com/com_text.h"
 
 #include <oleauto.h>
 

@@ -3,7 +3,7 @@
 // FindInterface, and gets IUnknown from ZEL_IUNKNOWN_DELEGATING.
 #pragma once
 
-#include "server/com_module.h"
+#include "com/com_module.h"
 
 #include <windows.h>
 #include <unknwn.h>

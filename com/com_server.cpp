@@ -1,6 +1,6 @@
-#include "server/com_server.h"
+#include "com/com_server.h"
 
-#include "server/com_module.h"
+#include "com/com_module.h"
 
 #include <oleauto.h>
 

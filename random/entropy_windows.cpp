@@ -1,4 +1,6 @@
-// The operating system's cryptographic generator for the engine's random bytes.
+// The operating system's cryptographic generator for the engine's random
+// bytes, in the Windows build (entropy_posix.cpp serves the others).
+#if defined(_WIN32)
 #include "random/random.h"
 
 #include <windows.h>
@@ -16,3 +18,5 @@ void SystemEntropy(uint8_t* out, size_t length)
         length -= chunk;
     }
 }
+
+#endif // _WIN32
