@@ -1,6 +1,7 @@
 #include "cipher/aes.h"
 
 #include "core/alarm.h"
+#include "core/bytes.h"
 #include "core/wipe.h"
 
 #include <atomic>
@@ -82,24 +83,6 @@ static_assert(kTables.sbox[0x00] == 0x63 && kTables.sbox[0x01] == 0x7c && kTable
 static_assert(kTables.inverseSbox[0x63] == 0x00 && kTables.inverseSbox[0x00] == 0x52);
 static_assert(kTables.te[0x00] == 0xa56363c6u && kTables.td[0x00] == 0x50a7f451u);
 
-inline uint32_t Rotl(uint32_t x, unsigned n)
-{
-    return (x << n) | (x >> ((32 - n) & 31));
-}
-
-inline uint32_t LoadLe32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-inline void StoreLe32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
 inline uint32_t SubWord(uint32_t w)
 {
     const uint8_t* s = kTables.sbox;
@@ -113,8 +96,8 @@ inline uint32_t InvMixColumn(uint32_t w)
 {
     const uint8_t* s = kTables.sbox;
     const uint32_t* td = kTables.td;
-    return td[s[w & 0xff]] ^ Rotl(td[s[(w >> 8) & 0xff]], 8) ^ Rotl(td[s[(w >> 16) & 0xff]], 16) ^
-           Rotl(td[s[w >> 24]], 24);
+    return td[s[w & 0xff]] ^ Rotl32(td[s[(w >> 8) & 0xff]], 8) ^ Rotl32(td[s[(w >> 16) & 0xff]], 16) ^
+           Rotl32(td[s[w >> 24]], 24);
 }
 
 uint32_t KeyLengthForRounds(uint32_t rounds)
@@ -136,7 +119,7 @@ void ExpandKey(const uint8_t* key, uint32_t rounds, uint32_t* enc, uint32_t* dec
         uint32_t t = enc[i - 1];
         if (i % nk == 0) {
             // RotWord moves byte 1 to byte 0: a right rotation of the word.
-            t = SubWord(Rotl(t, 24)) ^ rcon;
+            t = SubWord(Rotl32(t, 24)) ^ rcon;
             rcon = Xtime(rcon);
         } else if (nk > 6 && i % nk == 4) {
             t = SubWord(t);
@@ -157,11 +140,11 @@ void ExpandKey(const uint8_t* key, uint32_t rounds, uint32_t* enc, uint32_t* dec
 // from input column c + r, or c - r when deciphering) through the table.
 
 #define ZEL_AES_TE(a, b, c, d)                                                                         \
-    (te[(a) & 0xff] ^ Rotl(te[((b) >> 8) & 0xff], 8) ^ Rotl(te[((c) >> 16) & 0xff], 16) ^             \
-     Rotl(te[(d) >> 24], 24))
+    (te[(a) & 0xff] ^ Rotl32(te[((b) >> 8) & 0xff], 8) ^ Rotl32(te[((c) >> 16) & 0xff], 16) ^             \
+     Rotl32(te[(d) >> 24], 24))
 #define ZEL_AES_TD(a, b, c, d)                                                                         \
-    (td[(a) & 0xff] ^ Rotl(td[((b) >> 8) & 0xff], 8) ^ Rotl(td[((c) >> 16) & 0xff], 16) ^             \
-     Rotl(td[(d) >> 24], 24))
+    (td[(a) & 0xff] ^ Rotl32(td[((b) >> 8) & 0xff], 8) ^ Rotl32(td[((c) >> 16) & 0xff], 16) ^             \
+     Rotl32(td[(d) >> 24], 24))
 #define ZEL_AES_LAST(box, a, b, c, d)                                                                  \
     (uint32_t(box[(a) & 0xff]) | uint32_t(box[((b) >> 8) & 0xff]) << 8 |                               \
      uint32_t(box[((c) >> 16) & 0xff]) << 16 | uint32_t(box[(d) >> 24]) << 24)

@@ -1,6 +1,7 @@
 #include "cipher/blowfish.h"
 
 #include "core/alarm.h"
+#include "core/bytes.h"
 #include "core/wipe.h"
 
 #include <cstring>
@@ -18,24 +19,6 @@ constexpr size_t kLanes = 4;
 #else
 constexpr size_t kLanes = 2;
 #endif
-
-inline uint32_t Load32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-inline void Store32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
-inline uint32_t Rotl(uint32_t v, unsigned n)
-{
-    return (v << n) | (v >> (32 - n));
-}
 
 using SBoxes = uint32_t[4][256];
 
@@ -69,13 +52,13 @@ inline void Blocks(const uint32_t* p, const SBoxes& s, const uint8_t* in, uint8_
 {
     uint32_t l[N], r[N];
     for (size_t j = 0; j < N; ++j) {
-        l[j] = Load32(in + 8 * j);
-        r[j] = Load32(in + 8 * j + 4);
+        l[j] = LoadBe32(in + 8 * j);
+        r[j] = LoadBe32(in + 8 * j + 4);
     }
     Feistel<N>(p, s, l, r);
     for (size_t j = 0; j < N; ++j) {
-        Store32(out + 8 * j, l[j]);
-        Store32(out + 8 * j + 4, r[j]);
+        StoreBe32(out + 8 * j, l[j]);
+        StoreBe32(out + 8 * j + 4, r[j]);
     }
 }
 
@@ -120,16 +103,16 @@ void XBlowfish::DecryptBlocks(const uint8_t* in, uint8_t* out, size_t count) con
 void XBlowfish::EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const
 {
     // The chaining block stays in two registers from block to block.
-    uint32_t l = Load32(chain), r = Load32(chain + 4);
+    uint32_t l = LoadBe32(chain), r = LoadBe32(chain + 4);
     for (size_t i = 0; i < count; ++i, in += 8, out += 8) {
-        l ^= Load32(in);
-        r ^= Load32(in + 4);
+        l ^= LoadBe32(in);
+        r ^= LoadBe32(in + 4);
         Feistel<1>(schedule_.p, schedule_.s, &l, &r);
-        Store32(out, l);
-        Store32(out + 4, r);
+        StoreBe32(out, l);
+        StoreBe32(out + 4, r);
     }
-    Store32(chain, l);
-    Store32(chain + 4, r);
+    StoreBe32(chain, l);
+    StoreBe32(chain + 4, r);
 }
 
 void XBlowfish::BuildSchedule(const uint8_t* key, uint32_t keyLength, Schedule& schedule) const
@@ -142,13 +125,13 @@ void XBlowfish::BuildSchedule(const uint8_t* key, uint32_t keyLength, Schedule& 
         const uint32_t v = constants.p[i];
         schedule.p[i] = v;
         schedule.pReversed[17 - i] = v;
-        sum = Rotl(sum, 1) + v;
+        sum = Rotl32(sum, 1) + v;
     }
     for (int b = 0; b < 4; ++b) {
         for (int i = 0; i < 256; ++i) {
             const uint32_t v = constants.s[b][i];
             schedule.s[b][i] = v;
-            sum = Rotl(sum * 13, 11) + v;
+            sum = Rotl32(sum * 13, 11) + v;
         }
     }
     if (sum != kConstantsChecksum)

@@ -1,6 +1,7 @@
 #include "cipher/cast.h"
 
 #include "core/alarm.h"
+#include "core/bytes.h"
 #include "core/wipe.h"
 
 namespace {
@@ -15,38 +16,19 @@ constexpr size_t kLanes = 4;
 constexpr size_t kLanes = 2;
 #endif
 
-inline uint32_t Load32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-inline void Store32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
-inline uint32_t Rotl(uint32_t v, uint32_t n)
-{
-    n &= 31;
-    return (v << n) | (v >> ((32 - n) & 31));
-}
-
 // The three round functions of RFC 2144, section 2.2.
 template <int Type>
 inline uint32_t F(uint32_t d, uint32_t km, uint32_t kr)
 {
     const uint32_t(&s)[8][256] = kCastSBoxes;
     if (Type == 1) {
-        const uint32_t i = Rotl(km + d, kr);
+        const uint32_t i = Rotl32(km + d, kr);
         return ((s[0][i >> 24] ^ s[1][(i >> 16) & 0xFF]) - s[2][(i >> 8) & 0xFF]) + s[3][i & 0xFF];
     } else if (Type == 2) {
-        const uint32_t i = Rotl(km ^ d, kr);
+        const uint32_t i = Rotl32(km ^ d, kr);
         return ((s[0][i >> 24] - s[1][(i >> 16) & 0xFF]) + s[2][(i >> 8) & 0xFF]) ^ s[3][i & 0xFF];
     } else {
-        const uint32_t i = Rotl(km - d, kr);
+        const uint32_t i = Rotl32(km - d, kr);
         return ((s[0][i >> 24] + s[1][(i >> 16) & 0xFF]) ^ s[2][(i >> 8) & 0xFF]) - s[3][i & 0xFF];
     }
 }
@@ -118,16 +100,16 @@ inline void Blocks(const Subkeys& k, const uint8_t* in, uint8_t* out)
 {
     uint32_t l[N], r[N];
     for (size_t j = 0; j < N; ++j) {
-        l[j] = Load32(in + 8 * j);
-        r[j] = Load32(in + 8 * j + 4);
+        l[j] = LoadBe32(in + 8 * j);
+        r[j] = LoadBe32(in + 8 * j + 4);
     }
     if (Decrypt)
         Decipher<N, Full>(k, l, r);
     else
         Encipher<N, Full>(k, l, r);
     for (size_t j = 0; j < N; ++j) {
-        Store32(out + 8 * j, r[j]);
-        Store32(out + 8 * j + 4, l[j]);
+        StoreBe32(out + 8 * j, r[j]);
+        StoreBe32(out + 8 * j + 4, l[j]);
     }
 }
 
@@ -145,17 +127,17 @@ template <bool Full>
 void Chained(const Subkeys& k, const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain)
 {
     // The chaining block stays in two registers from block to block.
-    uint32_t c0 = Load32(chain), c1 = Load32(chain + 4);
+    uint32_t c0 = LoadBe32(chain), c1 = LoadBe32(chain + 4);
     for (size_t i = 0; i < count; ++i, in += 8, out += 8) {
-        uint32_t l = Load32(in) ^ c0, r = Load32(in + 4) ^ c1;
+        uint32_t l = LoadBe32(in) ^ c0, r = LoadBe32(in + 4) ^ c1;
         Encipher<1, Full>(k, &l, &r);
         c0 = r;
         c1 = l;
-        Store32(out, c0);
-        Store32(out + 4, c1);
+        StoreBe32(out, c0);
+        StoreBe32(out + 4, c1);
     }
-    Store32(chain, c0);
-    Store32(chain + 4, c1);
+    StoreBe32(chain, c0);
+    StoreBe32(chain + 4, c1);
 }
 
 } // namespace
@@ -222,7 +204,7 @@ void XCast::Schedule()
     const uint32_t(&s8)[256] = kCastSBoxes[7];
     uint32_t x[4], z[4];
     for (int i = 0; i < 4; ++i)
-        x[i] = Load32(key_ + 4 * i);
+        x[i] = LoadBe32(key_ + 4 * i);
     const auto xb = [&x](int n) { return (x[n >> 2] >> (24 - 8 * (n & 3))) & 0xFF; };
     const auto zb = [&z](int n) { return (z[n >> 2] >> (24 - 8 * (n & 3))) & 0xFF; };
     // z0 ... zF from x0 ... xF, and back; each word uses the ones just made.

@@ -1,6 +1,7 @@
 #include "cipher/triple_des.h"
 
 #include "core/alarm.h"
+#include "core/bytes.h"
 #include "core/wipe.h"
 
 #include <cstring>
@@ -136,7 +137,7 @@ static_assert(Pc2Valid(), "PC-2 table");
 // updated without undoing it.
 
 // Rotations by 1 to 31 places.
-constexpr uint32_t Rotl(uint32_t x, int n)
+constexpr uint32_t Rotl32(uint32_t x, int n)
 {
     return (x << n) | (x >> (32 - n));
 }
@@ -168,7 +169,7 @@ constexpr SpTables BuildSp()
             const int row = ((v >> 4) & 2) | (v & 1);
             const int column = (v >> 1) & 15;
             const uint32_t out = uint32_t(kS[s][16 * row + column]) << (28 - 4 * s);
-            sp.t[s][v] = Rotl(ApplyP(out), 3);
+            sp.t[s][v] = Rotl32(ApplyP(out), 3);
         }
     return sp;
 }
@@ -254,19 +255,6 @@ void DesSchedule(const uint8_t* key, uint32_t* rounds)
 
 // --- The block function ----------------------------------------------------------
 
-inline uint32_t Load32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-inline void Store32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
 // Exchanges the bits of b selected by mask with those of a selected by
 // mask << n.  Its own inverse.
 inline void SwapMove(uint32_t& a, uint32_t& b, int n, uint32_t mask)
@@ -284,8 +272,8 @@ inline void InitialPermutation(uint32_t& l, uint32_t& r)
     SwapMove(r, l, 2, 0x33333333u);
     SwapMove(r, l, 8, 0x00ff00ffu);
     SwapMove(l, r, 1, 0x55555555u);
-    l = Rotl(l, 3);
-    r = Rotl(r, 3);
+    l = Rotl32(l, 3);
+    r = Rotl32(r, 3);
 }
 
 // IP^-1: undoes the rotation and the swaps of InitialPermutation in reverse.
@@ -357,15 +345,15 @@ inline void CryptBlocks(const uint32_t* k, const uint8_t* in, uint8_t* out)
 {
     uint32_t l[N], r[N];
     for (size_t n = 0; n < N; ++n) {
-        l[n] = Load32(in + 8 * n);
-        r[n] = Load32(in + 8 * n + 4);
+        l[n] = LoadBe32(in + 8 * n);
+        r[n] = LoadBe32(in + 8 * n + 4);
         InitialPermutation(l[n], r[n]);
     }
     Rounds(l, r, k);
     for (size_t n = 0; n < N; ++n) {
         FinalPermutation(r[n], l[n]);
-        Store32(out + 8 * n, r[n]);
-        Store32(out + 8 * n + 4, l[n]);
+        StoreBe32(out + 8 * n, r[n]);
+        StoreBe32(out + 8 * n + 4, l[n]);
     }
 }
 
@@ -436,20 +424,20 @@ void XTripleDes::DecryptBlocks(const uint8_t* in, uint8_t* out, size_t count) co
 void XTripleDes::EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const
 {
     // The chaining value stays in two words from block to block.
-    uint32_t cl = Load32(chain), cr = Load32(chain + 4);
+    uint32_t cl = LoadBe32(chain), cr = LoadBe32(chain + 4);
     for (size_t i = 0; i < count; ++i, in += 8, out += 8) {
-        uint32_t l[1] = {cl ^ Load32(in)};
-        uint32_t r[1] = {cr ^ Load32(in + 4)};
+        uint32_t l[1] = {cl ^ LoadBe32(in)};
+        uint32_t r[1] = {cr ^ LoadBe32(in + 4)};
         InitialPermutation(l[0], r[0]);
         Rounds(l, r, encryptKeys_);
         FinalPermutation(r[0], l[0]);
         cl = r[0];
         cr = l[0];
-        Store32(out, cl);
-        Store32(out + 4, cr);
+        StoreBe32(out, cl);
+        StoreBe32(out + 4, cr);
     }
-    Store32(chain, cl);
-    Store32(chain + 4, cr);
+    StoreBe32(chain, cl);
+    StoreBe32(chain + 4, cr);
 }
 
 void XTripleDes::MakeKey(const XBlob& material, uint32_t /*length: always 24 key bytes*/)

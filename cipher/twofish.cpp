@@ -1,6 +1,7 @@
 #include "cipher/twofish.h"
 
 #include "core/alarm.h"
+#include "core/bytes.h"
 #include "core/wipe.h"
 
 #include <array>
@@ -117,29 +118,6 @@ static_assert(kQ[0][0] == 0xA9 && kQ[1][0] == 0x75, "q0/q1 permutation tables");
 
 // --- helpers ---------------------------------------------------------------
 
-inline uint32_t Load32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-inline void Store32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
-inline uint32_t Rol(uint32_t v, unsigned n)
-{
-    return (v << n) | (v >> (32 - n));
-}
-
-inline uint32_t Ror(uint32_t v, unsigned n)
-{
-    return (v >> n) | (v << (32 - n));
-}
-
 // Byte j of an input to h through the keyed permutation chain for the K key
 // words l[0..K-1] (l[K-1] first), up to but not including the last
 // permutation, which kMdsQ holds.
@@ -180,17 +158,17 @@ void ExpandKey(const uint8_t* key, uint32_t* subkeys, uint32_t (*sbox)[256])
 {
     uint32_t even[K], odd[K], sboxKey[K];
     for (uint32_t i = 0; i < K; ++i) {
-        even[i] = Load32(key + 8 * i);
-        odd[i] = Load32(key + 8 * i + 4);
+        even[i] = LoadLe32(key + 8 * i);
+        odd[i] = LoadLe32(key + 8 * i + 4);
         // h takes the S-box key words last first.
         sboxKey[K - 1 - i] = RsEncode(key + 8 * i);
     }
 
     for (uint32_t i = 0; i < 40; i += 2) {
         const uint32_t a = H<K>(i * 0x01010101u, even);
-        const uint32_t b = Rol(H<K>((i + 1) * 0x01010101u, odd), 8);
+        const uint32_t b = Rotl32(H<K>((i + 1) * 0x01010101u, odd), 8);
         subkeys[i] = a + b;
-        subkeys[i + 1] = Rol(a + 2 * b, 9);
+        subkeys[i + 1] = Rotl32(a + 2 * b, 9);
     }
 
     for (unsigned j = 0; j < 4; ++j)
@@ -239,14 +217,14 @@ inline void EncryptCore(const Tables& t, const uint32_t* k, uint32_t (&a)[N], ui
         for (unsigned n = 0; n < N; ++n) {
             const uint32_t t0 = t.G(a[n]);
             const uint32_t t1 = t.GRotated(b[n]);
-            c[n] = Ror(c[n] ^ (t0 + t1 + rk[0]), 1);
-            d[n] = Rol(d[n], 1) ^ (t0 + 2 * t1 + rk[1]);
+            c[n] = Rotr32(c[n] ^ (t0 + t1 + rk[0]), 1);
+            d[n] = Rotl32(d[n], 1) ^ (t0 + 2 * t1 + rk[1]);
         }
         for (unsigned n = 0; n < N; ++n) {
             const uint32_t t0 = t.G(c[n]);
             const uint32_t t1 = t.GRotated(d[n]);
-            a[n] = Ror(a[n] ^ (t0 + t1 + rk[2]), 1);
-            b[n] = Rol(b[n], 1) ^ (t0 + 2 * t1 + rk[3]);
+            a[n] = Rotr32(a[n] ^ (t0 + t1 + rk[2]), 1);
+            b[n] = Rotl32(b[n], 1) ^ (t0 + 2 * t1 + rk[3]);
         }
     }
     for (unsigned n = 0; n < N; ++n) {
@@ -274,14 +252,14 @@ inline void DecryptCore(const Tables& t, const uint32_t* k, uint32_t (&a)[N], ui
         for (unsigned n = 0; n < N; ++n) {
             const uint32_t t0 = t.G(c[n]);
             const uint32_t t1 = t.GRotated(d[n]);
-            a[n] = Rol(a[n], 1) ^ (t0 + t1 + rk[2]);
-            b[n] = Ror(b[n] ^ (t0 + 2 * t1 + rk[3]), 1);
+            a[n] = Rotl32(a[n], 1) ^ (t0 + t1 + rk[2]);
+            b[n] = Rotr32(b[n] ^ (t0 + 2 * t1 + rk[3]), 1);
         }
         for (unsigned n = 0; n < N; ++n) {
             const uint32_t t0 = t.G(a[n]);
             const uint32_t t1 = t.GRotated(b[n]);
-            c[n] = Rol(c[n], 1) ^ (t0 + t1 + rk[0]);
-            d[n] = Ror(d[n] ^ (t0 + 2 * t1 + rk[1]), 1);
+            c[n] = Rotl32(c[n], 1) ^ (t0 + t1 + rk[0]);
+            d[n] = Rotr32(d[n] ^ (t0 + 2 * t1 + rk[1]), 1);
         }
     }
     for (unsigned n = 0; n < N; ++n) {
@@ -297,17 +275,17 @@ inline void EncryptN(const Tables& t, const uint32_t* k, const uint8_t* in, uint
 {
     uint32_t a[N], b[N], c[N], d[N];
     for (unsigned n = 0; n < N; ++n) {
-        a[n] = Load32(in + 16 * n);
-        b[n] = Load32(in + 16 * n + 4);
-        c[n] = Load32(in + 16 * n + 8);
-        d[n] = Load32(in + 16 * n + 12);
+        a[n] = LoadLe32(in + 16 * n);
+        b[n] = LoadLe32(in + 16 * n + 4);
+        c[n] = LoadLe32(in + 16 * n + 8);
+        d[n] = LoadLe32(in + 16 * n + 12);
     }
     EncryptCore<N>(t, k, a, b, c, d);
     for (unsigned n = 0; n < N; ++n) {
-        Store32(out + 16 * n, c[n]);
-        Store32(out + 16 * n + 4, d[n]);
-        Store32(out + 16 * n + 8, a[n]);
-        Store32(out + 16 * n + 12, b[n]);
+        StoreLe32(out + 16 * n, c[n]);
+        StoreLe32(out + 16 * n + 4, d[n]);
+        StoreLe32(out + 16 * n + 8, a[n]);
+        StoreLe32(out + 16 * n + 12, b[n]);
     }
 }
 
@@ -316,17 +294,17 @@ inline void DecryptN(const Tables& t, const uint32_t* k, const uint8_t* in, uint
 {
     uint32_t a[N], b[N], c[N], d[N];
     for (unsigned n = 0; n < N; ++n) {
-        c[n] = Load32(in + 16 * n);
-        d[n] = Load32(in + 16 * n + 4);
-        a[n] = Load32(in + 16 * n + 8);
-        b[n] = Load32(in + 16 * n + 12);
+        c[n] = LoadLe32(in + 16 * n);
+        d[n] = LoadLe32(in + 16 * n + 4);
+        a[n] = LoadLe32(in + 16 * n + 8);
+        b[n] = LoadLe32(in + 16 * n + 12);
     }
     DecryptCore<N>(t, k, a, b, c, d);
     for (unsigned n = 0; n < N; ++n) {
-        Store32(out + 16 * n, a[n]);
-        Store32(out + 16 * n + 4, b[n]);
-        Store32(out + 16 * n + 8, c[n]);
-        Store32(out + 16 * n + 12, d[n]);
+        StoreLe32(out + 16 * n, a[n]);
+        StoreLe32(out + 16 * n + 4, b[n]);
+        StoreLe32(out + 16 * n + 8, c[n]);
+        StoreLe32(out + 16 * n + 12, d[n]);
     }
 }
 
@@ -433,22 +411,22 @@ void XTwofish::EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t coun
         return;
     const Tables t{sbox_[0], sbox_[1], sbox_[2], sbox_[3]};
     // The chaining block stays in registers from block to block.
-    uint32_t x0 = Load32(chain), x1 = Load32(chain + 4), x2 = Load32(chain + 8), x3 = Load32(chain + 12);
+    uint32_t x0 = LoadLe32(chain), x1 = LoadLe32(chain + 4), x2 = LoadLe32(chain + 8), x3 = LoadLe32(chain + 12);
     for (size_t i = 0; i < count; ++i, in += 16, out += 16) {
-        uint32_t a[1] = {x0 ^ Load32(in)}, b[1] = {x1 ^ Load32(in + 4)};
-        uint32_t c[1] = {x2 ^ Load32(in + 8)}, d[1] = {x3 ^ Load32(in + 12)};
+        uint32_t a[1] = {x0 ^ LoadLe32(in)}, b[1] = {x1 ^ LoadLe32(in + 4)};
+        uint32_t c[1] = {x2 ^ LoadLe32(in + 8)}, d[1] = {x3 ^ LoadLe32(in + 12)};
         EncryptCore<1>(t, subkeys_, a, b, c, d);
         x0 = c[0];
         x1 = d[0];
         x2 = a[0];
         x3 = b[0];
-        Store32(out, x0);
-        Store32(out + 4, x1);
-        Store32(out + 8, x2);
-        Store32(out + 12, x3);
+        StoreLe32(out, x0);
+        StoreLe32(out + 4, x1);
+        StoreLe32(out + 8, x2);
+        StoreLe32(out + 12, x3);
     }
-    Store32(chain, x0);
-    Store32(chain + 4, x1);
-    Store32(chain + 8, x2);
-    Store32(chain + 12, x3);
+    StoreLe32(chain, x0);
+    StoreLe32(chain + 4, x1);
+    StoreLe32(chain + 8, x2);
+    StoreLe32(chain + 12, x3);
 }

@@ -1,5 +1,7 @@
 #include "hash/crc.h"
 
+#include "core/bytes.h"
+
 // Both CRCs run sixteen bytes per step ("slicing by 16"): sixteen lookup
 // tables, where table k maps a byte to its contribution to the register
 // after k further zero bytes, so that the contributions of sixteen input
@@ -58,16 +60,6 @@ constexpr SliceTables kCrc24 = MakeCrc24Tables();
 // The familiar entries of the byte-wise tables.
 static_assert(kCrc32.t[0][1] == 0x77073096u && kCrc32.t[0][255] == 0x2D02EF8Du, "CRC-32 table");
 static_assert(kCrc24.t[0][1] == 0x864CFB00u, "CRC-24 table");
-
-inline uint32_t LoadLe32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-inline uint32_t LoadBe32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
 
 using Table = uint32_t[256];
 

@@ -2,9 +2,6 @@
 
 #include "core/wipe.h"
 
-using zel_hash::LoadLe32;
-using zel_hash::Rotl;
-using zel_hash::StoreLe32;
 
 // One MD5 step per macro.  The round functions are written so that as much
 // of each step as possible depends only on c and d (ready a step earlier)
@@ -16,17 +13,17 @@ using zel_hash::StoreLe32;
 //   I = c ^ (b | ~d)
 #define MD5_F(a, b, c, d, x, t, s)                        \
     a += (x) + (t) + ((((c) ^ (d)) & (b)) ^ (d));         \
-    a = Rotl(a, s) + (b)
+    a = Rotl32(a, s) + (b)
 #define MD5_G(a, b, c, d, x, t, s)                        \
     a += (x) + (t) + ((c) & ~(d));                        \
     a += (b) & (d);                                       \
-    a = Rotl(a, s) + (b)
+    a = Rotl32(a, s) + (b)
 #define MD5_H(a, b, c, d, x, t, s)                        \
     a += (x) + (t) + ((b) ^ (c) ^ (d));                   \
-    a = Rotl(a, s) + (b)
+    a = Rotl32(a, s) + (b)
 #define MD5_I(a, b, c, d, x, t, s)                        \
     a += (x) + (t) + ((c) ^ ((b) | ~(d)));                \
-    a = Rotl(a, s) + (b)
+    a = Rotl32(a, s) + (b)
 
 void XMd5::CompressBlocks(uint32_t state[4], const uint8_t* p, size_t count)
 {

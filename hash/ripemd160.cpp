@@ -4,9 +4,6 @@
 
 #include <utility>
 
-using zel_hash::LoadLe32;
-using zel_hash::Rotl;
-using zel_hash::StoreLe32;
 
 namespace {
 
@@ -67,8 +64,8 @@ inline __attribute__((always_inline)) void Step(uint32_t v[5], const uint32_t x[
                                                 unsigned shift)
 {
     constexpr int a = (5 - J % 5) % 5, b = (a + 1) % 5, c = (a + 2) % 5, d = (a + 3) % 5, e = (a + 4) % 5;
-    v[a] = Rotl(v[a] + Boolean<F>(v[b], v[c], v[d]) + x[word] + k, shift) + v[e];
-    v[c] = Rotl(v[c], 10);
+    v[a] = Rotl32(v[a] + Boolean<F>(v[b], v[c], v[d]) + x[word] + k, shift) + v[e];
+    v[c] = Rotl32(v[c], 10);
 }
 
 template <int J>

@@ -10,9 +10,6 @@
 #include <immintrin.h>
 #endif
 
-using zel_hash::LoadBe32;
-using zel_hash::Rotl;
-using zel_hash::StoreBe32;
 
 namespace {
 
@@ -22,10 +19,10 @@ using CompressFn = void (*)(uint32_t* state, const uint8_t* blocks, size_t count
 // Portable compression.  The message schedule lives in a 16-word ring: word t
 // (t >= 16) replaces word t - 16 once that one has been used.
 
-#define SHA1_W(t) (w[(t) & 15] = Rotl(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t) & 15], 1))
+#define SHA1_W(t) (w[(t) & 15] = Rotl32(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t) & 15], 1))
 #define SHA1_STEP(a, b, c, d, e, f, k, x)           \
-    e += Rotl(a, 5) + (f) + (k) + (x);              \
-    b = Rotl(b, 30)
+    e += Rotl32(a, 5) + (f) + (k) + (x);              \
+    b = Rotl32(b, 30)
 #define SHA1_CH(b, c, d) ((((c) ^ (d)) & (b)) ^ (d))
 #define SHA1_PARITY(b, c, d) ((b) ^ (c) ^ (d))
 #define SHA1_MAJ(b, c, d) (((b) & (c)) + (((b) ^ (c)) & (d)))
