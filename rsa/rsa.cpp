@@ -526,22 +526,27 @@ void XRsa::RefillBlindingPool() const
     // a fifth of a private operation, three products per number far less.
     const uint32_t size = uint32_t(2 * ((n_.BitLength() + 7) / 8));
     XBlob raw(size);
-    std::vector<XBigInt> r(kBlindingBatch), prefix(kBlindingBatch);
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        for (size_t i = 0; i < kBlindingBatch; ++i) {
-            do {
-                raw.SetLength(size);
-                entropy_(raw.Data(), size);
-                r[i].FromBytes(raw);
-                r[i].Modulo(n_);
-            } while (!GreaterThanOne(r[i]));
-            prefix[i] = r[i];
-            if (i > 0)
-                prefix[i].MulMod(prefix[i - 1], n_);
+    // A number in [2, n - 1]; a modulus below 4 leaves (next to) none.
+    auto draw = [&](XBigInt& x) {
+        for (int tries = 0; tries < 64; ++tries) {
+            raw.SetLength(size);
+            entropy_(raw.Data(), size);
+            x.FromBytes(raw);
+            x.Modulo(n_);
+            if (GreaterThanOne(x))
+                return;
         }
-        XBigInt inverse(prefix.back());
-        if (!inverse.InverseModOdd(n_))
-            continue; // some r shares a factor with n (or n is even)
+        InvalidKey();
+    };
+    std::vector<XBigInt> r(kBlindingBatch), prefix(kBlindingBatch);
+    for (size_t i = 0; i < kBlindingBatch; ++i) {
+        draw(r[i]);
+        prefix[i] = r[i];
+        if (i > 0)
+            prefix[i].MulMod(prefix[i - 1], n_);
+    }
+    XBigInt inverse(prefix.back());
+    if (inverse.InverseModOdd(n_)) {
         blindingPool_.clear();
         for (size_t i = kBlindingBatch; i-- > 0;) {
             XBigInt single(inverse);
@@ -553,7 +558,19 @@ void XRsa::RefillBlindingPool() const
         }
         return;
     }
-    // Batch after batch shares a factor with n: it is no RSA modulus.
+    // Some number shares a factor with n: n is no product of two large
+    // primes (a key whose p or q is composite still works by d mod n).
+    // Numbers are then drawn and inverted one at a time.
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        XBigInt x, xInverse;
+        draw(x);
+        xInverse = x;
+        if (xInverse.InverseModOdd(n_)) {
+            blindingPool_.emplace_back(std::move(x), std::move(xInverse));
+            return;
+        }
+    }
+    // Nearly every number shares a factor with n: no modulus to work with.
     InvalidKey();
 }
 

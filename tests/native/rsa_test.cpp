@@ -1021,6 +1021,16 @@ TEST(RsaKeys, UnusableSizesAndModuliAreRefused)
         EXPECT_TRUE(Raises([&] { rsa.Verify(data, data); }, kInvalidKey, "RSA")) << what;
         EXPECT_TRUE(Raises([&] { rsa.Encrypt(XBlob()); }, kInvalidKey, "RSA")) << what;
     }
+    // Moduli no private operation can blind (2 has no residue above 1, an
+    // even one no inverses): refused at once, where drawing a blinding
+    // number for n = 2 would never have ended.
+    for (unsigned long n : {2ul, 4ul, 6ul, 1000000ul}) {
+        rsa_gmp::Key bad = ref;
+        mpz_set_ui(bad.n.get(), n);
+        XRsa rsa = BothHalves(bad);
+        EXPECT_TRUE(Raises([&] { rsa.Decrypt(ToBlob(Bytes(64, 0))); }, kInvalidKey, "RSA")) << n;
+        EXPECT_TRUE(Raises([&] { rsa.Sign(data); }, kInvalidKey, "RSA")) << n;
+    }
     // The bounds themselves are accepted: 4096 with an (odd) small modulus,
     // and 43 with a 43-byte key, which carries one message byte per block.
     {
