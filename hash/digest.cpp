@@ -15,12 +15,29 @@ XBlob OneShot(const XBlob& message)
     return context.Finish();
 }
 
-// Hash algorithm ids are the OpenPGP numbers.
-enum : uint8_t { kIdMd5 = 1, kIdSha1 = 2, kIdRipemd160 = 3 };
-
 [[noreturn]] void Unsupported()
 {
     throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm);
+}
+
+template <class Context>
+std::unique_ptr<XDigest> NewContext()
+{
+    return std::make_unique<Context>();
+}
+
+const XHashAlgorithm kHashes[] = {
+    {1, "MD5", XMd5::kSize, uint32_t(XMd5::kBlockSize), DigestMD5, NewContext<XMd5>},
+    {2, "SHA1", XSha1::kSize, uint32_t(XSha1::kBlockSize), DigestSHA1, NewContext<XSha1>},
+    {3, "RIPEMD160", XRipemd160::kSize, uint32_t(XRipemd160::kBlockSize), DigestRipemd160, NewContext<XRipemd160>},
+};
+
+const XHashAlgorithm& Require(uint8_t id)
+{
+    const XHashAlgorithm* row = FindHashAlgorithm(id);
+    if (!row)
+        Unsupported();
+    return *row;
 }
 
 } // namespace
@@ -40,41 +57,31 @@ XBlob DigestRipemd160(const XBlob& message)
     return OneShot<XRipemd160>(message);
 }
 
+const XHashAlgorithm* HashAlgorithms(size_t& count)
+{
+    count = sizeof kHashes / sizeof kHashes[0];
+    return kHashes;
+}
+
+const XHashAlgorithm* FindHashAlgorithm(uint8_t id)
+{
+    for (const XHashAlgorithm& row : kHashes)
+        if (row.id == id)
+            return &row;
+    return nullptr;
+}
+
 DigestFunction HashFunctionById(uint8_t id)
 {
-    switch (id) {
-    case kIdMd5:
-        return DigestMD5;
-    case kIdSha1:
-        return DigestSHA1;
-    case kIdRipemd160:
-        return DigestRipemd160;
-    }
-    Unsupported();
+    return Require(id).oneShot;
 }
 
 uint32_t HashSizeById(uint8_t id)
 {
-    switch (id) {
-    case kIdMd5:
-        return XMd5::kSize;
-    case kIdSha1:
-        return XSha1::kSize;
-    case kIdRipemd160:
-        return XRipemd160::kSize;
-    }
-    Unsupported();
+    return Require(id).digestSize;
 }
 
 std::unique_ptr<XDigest> NewDigestById(uint8_t id)
 {
-    switch (id) {
-    case kIdMd5:
-        return std::make_unique<XMd5>();
-    case kIdSha1:
-        return std::make_unique<XSha1>();
-    case kIdRipemd160:
-        return std::make_unique<XRipemd160>();
-    }
-    Unsupported();
+    return Require(id).newContext();
 }

@@ -1,10 +1,6 @@
 #include "pgp/message.h"
 
-#include "cipher/aes.h"
-#include "cipher/blowfish.h"
-#include "cipher/cast.h"
-#include "cipher/triple_des.h"
-#include "cipher/twofish.h"
+#include "cipher/ciphers.h"
 #include "core/alarm.h"
 #include "core/wipe.h"
 #include "hash/digest.h"
@@ -165,46 +161,31 @@ void XPgpMessage::SetPassword(const XBlob& password)
 
 // --- algorithm tables --------------------------------------------------------
 
+namespace {
+
+const XCipherAlgorithm& RequireCipher(uint8_t id)
+{
+    const XCipherAlgorithm* row = FindCipherAlgorithm(id);
+    if (!row)
+        throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
+    return *row;
+}
+
+} // namespace
+
 std::unique_ptr<XBlockCipher> XPgpMessage::CipherById(uint8_t id)
 {
-    switch (id) {
-    case kTripleDes: return std::make_unique<XTripleDes>();
-    case kCast5: return std::make_unique<XCast>();
-    case kBlowfish: return std::make_unique<XBlowfish>();
-    case kAes128:
-    case kAes192:
-    case kAes256: return std::make_unique<XAes>();
-    case kTwofish: return std::make_unique<XTwofish>();
-    }
-    throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
+    return RequireCipher(id).make();
 }
 
 uint32_t XPgpMessage::KeySizeById(uint8_t id)
 {
-    switch (id) {
-    case kTripleDes: return 24;
-    case kCast5:
-    case kBlowfish:
-    case kAes128: return 16;
-    case kAes192: return 24;
-    case kAes256:
-    case kTwofish: return 32;
-    }
-    throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
+    return RequireCipher(id).keySize;
 }
 
 uint32_t XPgpMessage::BlockSizeById(uint8_t id)
 {
-    switch (id) {
-    case kTripleDes:
-    case kCast5:
-    case kBlowfish: return 8;
-    case kAes128:
-    case kAes192:
-    case kAes256:
-    case kTwofish: return 16;
-    }
-    throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
+    return RequireCipher(id).blockSize;
 }
 
 // --- packet headers ----------------------------------------------------------

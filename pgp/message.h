@@ -111,7 +111,7 @@ public:
     // --- packet-level helpers, public for the tests ---
 
     // A new, unkeyed engine for the cipher id; "Unsupported algorithm" - "PGP"
-    // for an id outside 2, 3, 4, 7, 8, 9, 10.
+    // for an id the cipher table (cipher/ciphers.h) does not have.
     static std::unique_ptr<XBlockCipher> CipherById(uint8_t id);
     // The key size in bytes for the cipher id; refuses like CipherById.
     static uint32_t KeySizeById(uint8_t id);

@@ -7,6 +7,9 @@
 // re-case a published member or parameter.
 #include "support.h"
 
+#include "cipher/ciphers.h"
+#include "hash/digest.h"
+
 #include <map>
 #include <set>
 #include <string>
@@ -537,6 +540,43 @@ TEST_F(TypeLibrary, EnumsOfNamedConstants)
         EXPECT_EQ(expected, got);
         for (const auto& [name, value] : got)
             EXPECT_TRUE(allNames.insert(name).second) << Narrow(name) << " appears twice";
+    }
+}
+
+// The script-facing ids are the engine's tables: every constant of
+// ZelHashId (but seed expansion, which is no hash) and of ZelPgpCipher names
+// the table row with its value, and every row has its constant.
+TEST_F(TypeLibrary, IdEnumsAgreeWithTheEngineTables)
+{
+    size_t hashCount = 0, cipherCount = 0;
+    const XHashAlgorithm* hashes = HashAlgorithms(hashCount);
+    const XCipherAlgorithm* ciphers = CipherAlgorithms(cipherCount);
+    std::map<LONG, std::wstring> hashRows, cipherRows;
+    for (size_t i = 0; i < hashCount; ++i)
+        hashRows[hashes[i].id] = L"zelHash" + Wide(hashes[i].name);
+    for (size_t i = 0; i < cipherCount; ++i)
+        cipherRows[ciphers[i].pgpId] = L"zelCipher" + Wide(ciphers[i].name);
+    hashRows[0] = L"zelKeygenExpandSeed";
+
+    const std::pair<const wchar_t*, const std::map<LONG, std::wstring>*> enums[] = {
+        {L"{C4C8C058-6051-4ACD-A8CB-A3F908D4881D}", &hashRows},
+        {L"{FEC0151F-589E-49A3-B5E5-485463043410}", &cipherRows},
+    };
+    for (const auto& [guidText, rows] : enums) {
+        GUID guid = GUID_NULL;
+        ASSERT_HR(S_OK, CLSIDFromString(const_cast<LPOLESTR>(guidText), &guid));
+        ComPtr<ITypeInfo> info = InfoOf(guid);
+        ASSERT_TRUE(info);
+        std::map<LONG, std::wstring> published;
+        const TYPEATTR attr = AttrOf(info.Get());
+        for (UINT i = 0; i < attr.cVars; ++i) {
+            VARDESC* v = nullptr;
+            ASSERT_HR(S_OK, info->GetVarDesc(i, &v));
+            ASSERT_TRUE(v->lpvarValue && V_VT(v->lpvarValue) == VT_I4);
+            published[V_I4(v->lpvarValue)] = DocOf(info.Get(), v->memid).name;
+            info->ReleaseVarDesc(v);
+        }
+        EXPECT_EQ(*rows, published) << Narrow(guidText);
     }
 }
 
