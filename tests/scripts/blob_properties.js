@@ -1,11 +1,8 @@
 // The blob's views of its bytes as a JScript author uses them: Hex, Base64,
 // Text (UTF-16 strings to the ANSI code page and back), Bytes, Length, Clear.
 
-// ok, same, section, failure, runChecks, newBlob and the other shared checks.
-eval((function () {
-    var fso = new ActiveXObject("Scripting.FileSystemObject");
-    return fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "checks.js"), 1).ReadAll();
-})());
+// ok, same, section, failure, runChecks, newBlob and the other shared checks
+// come from checks.js, which the test runner appends to this script.
 
 function refused(description) {
     return "80070057 " + description;

@@ -1,15 +1,21 @@
-// The checks every JScript test shares, loaded at the top of each script with
-// eval at global scope: the pass and fail counters, ok/same/section, failure
-// for calls that may throw, the blob makers, and runChecks, which ends a
-// script with the "N passed, M failed" line that tools/zelwine --check reads.
+// The checks every JScript test shares.  The test runner appends this file to
+// each script (tools/zelwine script --append), as it does checks.vbs for
+// VBScript: JScript declares the functions and variables of the whole file
+// before it runs any of it, so the script's own code can call them.  The
+// counters' initial values are not yet assigned when the script runs, so
+// they count from "undefined" as from 0.
+//
+//   ok/same/section, failure for calls that may throw, the blob makers, and
+//   runChecks, which ends a script with the "N passed, M failed" line that
+//   tools/zelwine --check reads.
 
-var passed = 0, failed = 0;
+var passed, failed;
 
 function ok(cond, message) {
     if (cond) {
-        passed++;
+        passed = (passed || 0) + 1;
     } else {
-        failed++;
+        failed = (failed || 0) + 1;
         WScript.Echo("FAIL: " + message);
     }
 }
@@ -38,10 +44,10 @@ function runChecks(body) {
     try {
         body();
     } catch (e) {
-        failed++;
+        failed = (failed || 0) + 1;
         WScript.Echo("FAIL: stopped by an error " + (e.number >>> 0).toString(16) + " " + e.description);
     }
-    WScript.Echo(passed + " passed, " + failed + " failed");
+    WScript.Echo((passed || 0) + " passed, " + (failed || 0) + " failed");
 }
 
 // A new blob; with hex given, holding those bytes.

@@ -38,6 +38,9 @@ import subprocess
 import sys
 import tempfile
 
+# The shared JScript checks, appended to the harness as to every JScript suite.
+CHECKS = os.path.join(os.path.dirname(os.path.realpath(__file__)), "checks.js")
+
 CIPHERS = {2: "3DES", 3: "CAST5", 4: "BLOWFISH", 7: "AES", 8: "AES192", 9: "AES256", 10: "TWOFISH"}
 HASHES = {1: "MD5", 2: "SHA1", 3: "RIPEMD160"}
 MODES = (0, 1, 3)
@@ -207,7 +210,7 @@ def main():
             with open(data_file, "w", newline="\r\n") as out:
                 out.write("\n".join(lines) + "\n")
             windows_path = "Z:" + os.path.realpath(data_file).replace("/", "\\")
-            command = args.zelwine + ["script", "--check", os.path.realpath(args.harness), windows_path]
+            command = args.zelwine + ["script", "--check", "--append", CHECKS, os.path.realpath(args.harness), windows_path]
             harness = subprocess.run(command, stdin=subprocess.DEVNULL)
             if harness.returncode:
                 problems.append(f"the harness failed (exit code {harness.returncode})")

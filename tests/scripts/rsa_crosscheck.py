@@ -41,6 +41,9 @@ import subprocess
 import sys
 import tempfile
 
+# The shared JScript checks, appended to the harness as to every JScript suite.
+CHECKS = os.path.join(os.path.dirname(os.path.realpath(__file__)), "checks.js")
+
 from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import rsa
 
@@ -260,7 +263,7 @@ def encrypt_here(key, param, message, rng):
 def run_harness(zelwine, harness, mode, *files):
     # cscript takes files as Windows paths; Z: is the Unix root.
     paths = ["Z:" + os.path.realpath(f).replace("/", "\\") for f in files]
-    command = zelwine + ["script", "--check", os.path.realpath(harness), mode] + paths
+    command = zelwine + ["script", "--check", "--append", CHECKS, os.path.realpath(harness), mode] + paths
     return subprocess.run(command, stdin=subprocess.DEVNULL).returncode
 
 

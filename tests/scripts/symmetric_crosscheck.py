@@ -27,6 +27,9 @@ import subprocess
 import sys
 import tempfile
 
+# The shared JScript checks, appended to the harness as to every JScript suite.
+CHECKS = os.path.join(os.path.dirname(os.path.realpath(__file__)), "checks.js")
+
 try:
     from Cryptodome.Cipher import AES, CAST, DES, Blowfish  # Debian's python3-pycryptodome
 except ImportError:
@@ -183,7 +186,7 @@ def main():
                 out.write(line + "\n")
         # cscript takes the file as a Windows path; Z: is the Unix root.
         windows_path = "Z:" + os.path.realpath(data).replace("/", "\\")
-        command = args.zelwine + ["script", "--check", os.path.realpath(args.harness), windows_path]
+        command = args.zelwine + ["script", "--check", "--append", CHECKS, os.path.realpath(args.harness), windows_path]
         result = subprocess.run(command, stdin=subprocess.DEVNULL)
     if result.returncode:
         print(f"failed with seed {seed}", flush=True)
