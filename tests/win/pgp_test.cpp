@@ -293,13 +293,9 @@ protected:
 
 // --- the class --------------------------------------------------------------------
 
-TEST_F(Pgp, ProgIdsAndInterfaces)
+// Its ProgIDs are checked with every class's (ClassLookup).
+TEST_F(Pgp, Interfaces)
 {
-    for (const wchar_t* progId : {kProgId, kAnyProgId}) {
-        CLSID clsid = GUID_NULL;
-        ASSERT_HR(S_OK, CLSIDFromProgID(progId, &clsid)) << Narrow(progId);
-        EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_ZELCryptoPGP)) << GuidText(clsid);
-    }
     auto o = NewPgp();
     ASSERT_TRUE(o);
     auto errors = o.As<ISupportErrorInfo>(IID_ISupportErrorInfo);

@@ -144,18 +144,9 @@ protected:
 
 // --- the class -------------------------------------------------------------
 
-TEST_P(Symmetric, ProgIdsInterfacesAndTypeInformation)
+// Its ProgIDs are checked with every class's (ClassLookup).
+TEST_P(Symmetric, InterfacesAndTypeInformation)
 {
-    for (const wchar_t* progId : {Class().progId, Class().anyProgId}) {
-        CLSID clsid = GUID_NULL;
-        ASSERT_HR(S_OK, CLSIDFromProgID(progId, &clsid)) << Narrow(progId);
-        EXPECT_TRUE(IsEqualCLSID(clsid, *Class().clsid)) << GuidText(clsid);
-    }
-    LPOLESTR progId = nullptr;
-    ASSERT_HR(S_OK, ProgIDFromCLSID(*Class().clsid, &progId));
-    EXPECT_EQ(std::wstring(progId), Class().progId);
-    CoTaskMemFree(progId);
-
     auto dispatch = object.As<IDispatch>(IID_IDispatch);
     ASSERT_TRUE(dispatch);
     EXPECT_EQ(static_cast<void*>(dispatch.Get()), static_cast<void*>(object.Get()));
