@@ -2,19 +2,17 @@
 
 #include <cstring>
 
-namespace {
+const char kBase64Alphabet[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char kHexDigits[17] = "0123456789abcdef";
 
-const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr int kGroupsPerLine = 19;
-
-int Base64Value(unsigned char c)
+int Base64Value(uint32_t c)
 {
     if (c >= 'A' && c <= 'Z')
-        return c - 'A';
+        return int(c - 'A');
     if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
+        return int(c - 'a') + 26;
     if (c >= '0' && c <= '9')
-        return c - '0' + 52;
+        return int(c - '0') + 52;
     if (c == '+')
         return 62;
     if (c == '/')
@@ -22,16 +20,20 @@ int Base64Value(unsigned char c)
     return -1;
 }
 
-int HexValue(char c)
+int HexValue(uint32_t c)
 {
     if (c >= '0' && c <= '9')
-        return c - '0';
+        return int(c - '0');
     if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
+        return int(c - 'a') + 10;
     if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+        return int(c - 'A') + 10;
     return -1;
 }
+
+namespace {
+
+constexpr int kGroupsPerLine = 19;
 
 } // namespace
 
@@ -50,10 +52,10 @@ std::string Base64Encode(const XBlob& data)
         const uint32_t left = n - i;
         const uint32_t group = uint32_t(data.At(i)) << 16 | (left > 1 ? uint32_t(data.At(i + 1)) << 8 : 0) |
                                (left > 2 ? data.At(i + 2) : 0);
-        text += kAlphabet[group >> 18];
-        text += kAlphabet[(group >> 12) & 63];
-        text += left > 1 ? kAlphabet[(group >> 6) & 63] : '=';
-        text += left > 2 ? kAlphabet[group & 63] : '=';
+        text += kBase64Alphabet[group >> 18];
+        text += kBase64Alphabet[(group >> 12) & 63];
+        text += left > 1 ? kBase64Alphabet[(group >> 6) & 63] : '=';
+        text += left > 2 ? kBase64Alphabet[group & 63] : '=';
         ++onLine;
     }
     return text;

@@ -1,11 +1,24 @@
-// Base64 (RFC 2045 alphabet, 76-character lines joined by CR LF) and hex
-// decoding for the engine: the ASCII armor's body and checksum, and the RSA
-// key generation's public exponent.  Lenient by design: decoding never fails.
+// Hex and base64 (RFC 4648 / RFC 2045 alphabet) for the whole system, with
+// two sets of rules over the one alphabet below:
+//  - lenient (here): the engine's ASCII armor body and checksum and the RSA
+//    key generation's public exponent.  Decoding never fails; what is not
+//    part of the alphabet is skipped.
+//  - strict (zelblob/text_codecs.h): the blob's Hex and Base64 properties,
+//    where a script that hands over a malformed text gets an error saying
+//    what is wrong, never silently different bytes.
 #pragma once
 
 #include "core/xblob.h"
 
+#include <cstdint>
 #include <string>
+
+// The alphabets, and the value of a character of any width in them (-1 for
+// any other character).  Hex takes either case.
+extern const char kBase64Alphabet[65];
+extern const char kHexDigits[17]; // lower case
+int Base64Value(uint32_t c);
+int HexValue(uint32_t c);
 
 // Four characters per three bytes, "=" padding, CR LF after every 19 groups
 // (76 characters) except at the very end; "" for no bytes.

@@ -1,41 +1,14 @@
 #include "zelblob/text_codecs.h"
 
+#include "core/codecs.h"
+
 namespace zelblob {
 
 namespace {
 
-const char kHexDigits[] = "0123456789abcdef";
-const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 bool IsBlank(wchar_t c)
 {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
-}
-
-int HexValue(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
-
-int Base64Value(wchar_t c)
-{
-    if (c >= L'A' && c <= L'Z')
-        return c - L'A';
-    if (c >= L'a' && c <= L'z')
-        return c - L'a' + 26;
-    if (c >= L'0' && c <= L'9')
-        return c - L'0' + 52;
-    if (c == L'+')
-        return 62;
-    if (c == L'/')
-        return 63;
-    return -1;
 }
 
 std::string At(const char* what, size_t position)

@@ -1,6 +1,8 @@
 // Text forms of a blob's bytes for scripts: lower-case hex and one-line
-// base64.  Decoding is strict: a script that hands over a malformed text gets
-// an error that says what is wrong, never silently different bytes.
+// base64, the strict rules over the alphabet of core/codecs.h (which also
+// holds the engine's lenient rules).  Decoding is strict: a script that hands
+// over a malformed text gets an error that says what is wrong, never
+// silently different bytes.
 #pragma once
 
 #include "core/xblob.h"
