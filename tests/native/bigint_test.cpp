@@ -8,6 +8,9 @@
 // the engine's own limb width.
 #include "rsa/bigint.h"
 
+#include "rsa_gmp_reference.h"
+#include "test_support.h"
+
 #include <gmp.h>
 #include <gtest/gtest.h>
 
@@ -21,75 +24,10 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-XBlob ToBlob(const Bytes& b)
-{
-    XBlob x;
-    if (!b.empty())
-        x.AppendBytes(b.data(), uint32_t(b.size()));
-    return x;
-}
-
-Bytes Content(const XBlob& x)
-{
-    return Bytes(x.Data(), x.Data() + x.Length());
-}
-
-std::string Hex(const Bytes& b)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string s;
-    for (uint8_t v : b) {
-        s += kDigits[v >> 4];
-        s += kDigits[v & 15];
-    }
-    return s;
-}
+using namespace test_support;
+using rsa_gmp::Mpz;
 
 // --- GMP ---------------------------------------------------------------------
-
-class Mpz {
-public:
-    Mpz() { mpz_init(z_); }
-    explicit Mpz(unsigned long v) { mpz_init_set_ui(z_, v); }
-    explicit Mpz(const Bytes& b)
-    {
-        mpz_init(z_);
-        if (!b.empty())
-            mpz_import(z_, b.size(), 1, 1, 1, 0, b.data());
-    }
-    Mpz(const Mpz& o) { mpz_init_set(z_, o.z_); }
-    Mpz& operator=(const Mpz& o)
-    {
-        mpz_set(z_, o.z_);
-        return *this;
-    }
-    ~Mpz() { mpz_clear(z_); }
-
-    mpz_ptr get() { return z_; }
-    mpz_srcptr get() const { return z_; }
-
-    // Minimal big-endian bytes (zero: 00), or exactly `length` bytes: the
-    // value modulo 256^length with zeros in front.
-    Bytes ToBytes(size_t length = 0) const
-    {
-        Bytes raw((mpz_sizeinbase(z_, 2) + 7) / 8 + 1);
-        size_t count = 0;
-        mpz_export(raw.data(), &count, 1, 1, 1, 0, z_);
-        raw.resize(count);
-        if (length == 0)
-            return raw.empty() ? Bytes{0} : raw;
-        if (raw.size() >= length)
-            return Bytes(raw.end() - std::ptrdiff_t(length), raw.end());
-        Bytes out(length - raw.size(), 0);
-        out.insert(out.end(), raw.begin(), raw.end());
-        return out;
-    }
-
-private:
-    mpz_t z_;
-};
 
 Mpz Pow2(unsigned long bits)
 {
@@ -450,17 +388,13 @@ public:
     static Num Make(const Bytes& b)
     {
         Num n(7); // a stale value and array to be replaced
-        n.FromBytes(ToBlob(b));
+        n.FromBytes(BlobOf(b));
         return n;
     }
     static Num Make(const Mpz& z) { return Make(z.ToBytes()); }
-    static std::string H(const Num& n) { return Hex(Content(n.ToBytes())); }
-    static std::string H(const Mpz& z) { return Hex(z.ToBytes()); }
-    template <typename D>
-    static std::string H(const Ref<D>& r)
-    {
-        return Hex(r.ToBytes());
-    }
+    static std::string H(const Num& n) { return ToHex(Content(n.ToBytes())); }
+    static std::string H(const Mpz& z) { return ToHex(z.ToBytes()); }
+    template <typename D> static std::string H(const Ref<D>& r) { return ToHex(r.ToBytes()); }
     // No zero limb on top: what Compare and IsZero rely on.
     static bool Normal(const Num& n)
     {
@@ -510,7 +444,7 @@ TYPED_TEST(BigIntTest, DocumentedExamples)
         {{}, 3, {0x00, 0x00, 0x00}},
     };
     for (const auto& c : bytes)
-        EXPECT_EQ(Hex(Content(num(c.in).ToBytes(c.length))), Hex(c.out)) << Hex(c.in) << " length " << c.length;
+        EXPECT_EQ(ToHex(Content(num(c.in).ToBytes(c.length))), ToHex(c.out)) << ToHex(c.in) << " length " << c.length;
 
     EXPECT_EQ(num({0x01, 0x00, 0x00}).Compare(num({0xff, 0xff})), 1);
     EXPECT_EQ(num({0xff, 0xff}).Compare(num({0x01, 0x00, 0x00})), -1);
@@ -526,8 +460,8 @@ TYPED_TEST(BigIntTest, DocumentedExamples)
     for (const auto& c : divisions) {
         Num q = num(c.u), r(99);
         q.DivMod(num(c.v), &r);
-        EXPECT_EQ(TestFixture::H(q), Hex(c.q)) << Hex(c.u) << " / " << Hex(c.v);
-        EXPECT_EQ(TestFixture::H(r), Hex(c.r)) << Hex(c.u) << " mod " << Hex(c.v);
+        EXPECT_EQ(TestFixture::H(q), ToHex(c.q)) << ToHex(c.u) << " / " << ToHex(c.v);
+        EXPECT_EQ(TestFixture::H(r), ToHex(c.r)) << ToHex(c.u) << " mod " << ToHex(c.v);
     }
 
     struct PowCase {
@@ -543,7 +477,7 @@ TYPED_TEST(BigIntTest, DocumentedExamples)
     for (const auto& c : powers) {
         Num a = num(c.a);
         a.PowMod(num(c.e), num(c.m));
-        EXPECT_EQ(TestFixture::H(a), Hex(c.result)) << Hex(c.a) << "^" << Hex(c.e) << " mod " << Hex(c.m);
+        EXPECT_EQ(TestFixture::H(a), ToHex(c.result)) << ToHex(c.a) << "^" << ToHex(c.e) << " mod " << ToHex(c.m);
     }
 
     struct PairCase {
@@ -576,15 +510,15 @@ TYPED_TEST(BigIntTest, BytesMatchGmpAndReference)
         const auto n = TestFixture::Make(in);
         const Mpz z(in);
         const Ref16 ref = Ref16::FromBytes(in);
-        EXPECT_TRUE(TestFixture::Normal(n)) << Hex(in);
-        ASSERT_EQ(TestFixture::H(n), TestFixture::H(z)) << Hex(in);
-        EXPECT_EQ(Hex(ref.ToBytes()), TestFixture::H(z)) << Hex(in);
+        EXPECT_TRUE(TestFixture::Normal(n)) << ToHex(in);
+        ASSERT_EQ(TestFixture::H(n), TestFixture::H(z)) << ToHex(in);
+        EXPECT_EQ(ToHex(ref.ToBytes()), TestFixture::H(z)) << ToHex(in);
         // Every length from 1 to past the value's own: cut, exact and padded.
         const size_t bytes = (mpz_sizeinbase(z.get(), 2) + 7) / 8;
         for (size_t length = 1; length <= bytes + 9; ++length) {
-            const std::string expected = Hex(z.ToBytes(length));
-            ASSERT_EQ(Hex(Content(n.ToBytes(uint32_t(length)))), expected) << Hex(in) << " length " << length;
-            ASSERT_EQ(Hex(ref.ToBytes(length)), expected) << Hex(in) << " length " << length;
+            const std::string expected = ToHex(z.ToBytes(length));
+            ASSERT_EQ(ToHex(Content(n.ToBytes(uint32_t(length)))), expected) << ToHex(in) << " length " << length;
+            ASSERT_EQ(ToHex(ref.ToBytes(length)), expected) << ToHex(in) << " length " << length;
         }
     }
 }
@@ -602,7 +536,7 @@ TYPED_TEST(BigIntTest, CompareAndBitQueriesMatchGmp)
         const Num a = TestFixture::Make(ab), b = TestFixture::Make(bb);
         const Mpz za(ab), zb(bb);
         const int expected = (mpz_cmp(za.get(), zb.get()) > 0) - (mpz_cmp(za.get(), zb.get()) < 0);
-        ASSERT_EQ(a.Compare(b), expected) << Hex(ab) << " vs " << Hex(bb);
+        ASSERT_EQ(a.Compare(b), expected) << ToHex(ab) << " vs " << ToHex(bb);
         EXPECT_EQ(a < b, expected < 0);
         EXPECT_EQ(a <= b, expected <= 0);
         EXPECT_EQ(a > b, expected > 0);
@@ -610,12 +544,12 @@ TYPED_TEST(BigIntTest, CompareAndBitQueriesMatchGmp)
         EXPECT_EQ(a == b, expected == 0);
         EXPECT_EQ(a != b, expected != 0);
 
-        EXPECT_EQ(a.BitLength(), mpz_sgn(za.get()) ? mpz_sizeinbase(za.get(), 2) : 0) << Hex(ab);
+        EXPECT_EQ(a.BitLength(), mpz_sgn(za.get()) ? mpz_sizeinbase(za.get(), 2) : 0) << ToHex(ab);
         EXPECT_EQ(a.IsZero(), mpz_sgn(za.get()) == 0);
         EXPECT_EQ(a.IsOne(), mpz_cmp_ui(za.get(), 1) == 0);
         EXPECT_EQ(a.IsEven(), mpz_even_p(za.get()) != 0);
         for (uint64_t bit = 0; bit < bits + 2 * TestFixture::kLimbBits; ++bit)
-            ASSERT_EQ(a.TestBit(bit), mpz_tstbit(za.get(), bit) != 0) << Hex(ab) << " bit " << bit;
+            ASSERT_EQ(a.TestBit(bit), mpz_tstbit(za.get(), bit) != 0) << ToHex(ab) << " bit " << bit;
     }
     EXPECT_FALSE(Num(1).TestBit(uint64_t(1) << 40));
     EXPECT_TRUE(Num(1).IsOne());
@@ -640,7 +574,7 @@ TYPED_TEST(BigIntTest, AddSubtractMultiplyMatchGmpAndReference)
 
         Num a = TestFixture::Make(ab);
         a.Add(TestFixture::Make(bb));
-        ASSERT_EQ(TestFixture::H(a), TestFixture::H(sum)) << Hex(ab) << " + " << Hex(bb);
+        ASSERT_EQ(TestFixture::H(a), TestFixture::H(sum)) << ToHex(ab) << " + " << ToHex(bb);
         EXPECT_TRUE(TestFixture::Normal(a));
 
         Num d = TestFixture::Make(big);
@@ -650,7 +584,7 @@ TYPED_TEST(BigIntTest, AddSubtractMultiplyMatchGmpAndReference)
 
         Num p = TestFixture::Make(ab);
         p.Multiply(TestFixture::Make(bb));
-        ASSERT_EQ(TestFixture::H(p), TestFixture::H(product)) << Hex(ab) << " * " << Hex(bb);
+        ASSERT_EQ(TestFixture::H(p), TestFixture::H(product)) << ToHex(ab) << " * " << ToHex(bb);
         EXPECT_TRUE(TestFixture::Normal(p));
 
         if (i % 4 == 0) {
@@ -703,8 +637,8 @@ TYPED_TEST(BigIntTest, DivisionMatchesGmpAndReference)
 
         Num quotient = TestFixture::Make(ub), remainder(12345);
         quotient.DivMod(TestFixture::Make(vb), &remainder);
-        ASSERT_EQ(TestFixture::H(quotient), TestFixture::H(q)) << Hex(ub) << " / " << Hex(vb);
-        ASSERT_EQ(TestFixture::H(remainder), TestFixture::H(r)) << Hex(ub) << " mod " << Hex(vb);
+        ASSERT_EQ(TestFixture::H(quotient), TestFixture::H(q)) << ToHex(ub) << " / " << ToHex(vb);
+        ASSERT_EQ(TestFixture::H(remainder), TestFixture::H(r)) << ToHex(ub) << " mod " << ToHex(vb);
         EXPECT_TRUE(TestFixture::Normal(quotient) && TestFixture::Normal(remainder));
 
         Num divided = TestFixture::Make(ub), reduced = TestFixture::Make(ub);
@@ -716,8 +650,8 @@ TYPED_TEST(BigIntTest, DivisionMatchesGmpAndReference)
         if (i % 3 == 0) {
             Ref16 rq = Ref16::FromBytes(ub), rr;
             rq.DivMod(Ref16::FromBytes(vb), &rr);
-            EXPECT_EQ(TestFixture::H(rq), TestFixture::H(q)) << Hex(ub) << " / " << Hex(vb);
-            EXPECT_EQ(TestFixture::H(rr), TestFixture::H(r)) << Hex(ub) << " mod " << Hex(vb);
+            EXPECT_EQ(TestFixture::H(rq), TestFixture::H(q)) << ToHex(ub) << " / " << ToHex(vb);
+            EXPECT_EQ(TestFixture::H(rr), TestFixture::H(r)) << ToHex(ub) << " mod " << ToHex(vb);
         }
     }
 }
@@ -773,17 +707,17 @@ void CheckAddBackDivisions(std::mt19937_64& rng)
         const long before = Ref<D>::events.addBacks, sumsBefore = Ref<D>::events.exactBaseSums;
         Ref<D> rq = Ref<D>::FromBytes(u.ToBytes()), rr;
         rq.DivMod(Ref<D>::FromBytes(v.ToBytes()), &rr);
-        EXPECT_GT(Ref<D>::events.addBacks, before) << Hex(u.ToBytes()) << " / " << Hex(v.ToBytes());
+        EXPECT_GT(Ref<D>::events.addBacks, before) << ToHex(u.ToBytes()) << " / " << ToHex(v.ToBytes());
         EXPECT_GT(Ref<D>::events.exactBaseSums, sumsBefore);
-        EXPECT_EQ(Hex(rq.ToBytes()), Hex(big.ToBytes()));
-        EXPECT_EQ(Hex(rr.ToBytes()), Hex(rem.ToBytes()));
+        EXPECT_EQ(ToHex(rq.ToBytes()), ToHex(big.ToBytes()));
+        EXPECT_EQ(ToHex(rr.ToBytes()), ToHex(rem.ToBytes()));
 
         Num quotient = BigIntTest<Num>::Make(u), remainder;
         quotient.DivMod(BigIntTest<Num>::Make(v), &remainder);
         ASSERT_EQ(BigIntTest<Num>::H(quotient), BigIntTest<Num>::H(big))
-            << Hex(u.ToBytes()) << " / " << Hex(v.ToBytes());
+            << ToHex(u.ToBytes()) << " / " << ToHex(v.ToBytes());
         ASSERT_EQ(BigIntTest<Num>::H(remainder), BigIntTest<Num>::H(rem))
-            << Hex(u.ToBytes()) << " mod " << Hex(v.ToBytes());
+            << ToHex(u.ToBytes()) << " mod " << ToHex(v.ToBytes());
     }
 
     // (H-1)B^3 + H*B^2 over H*B^2 + 1: quotient B - 2, remainder H*B^2 - B + 2.
@@ -830,7 +764,8 @@ TYPED_TEST(BigIntTest, MulModMatchesGmp)
         mpz_mod(expected.get(), expected.get(), Mpz(mb).get());
         Num a = TestFixture::Make(ab);
         a.MulMod(TestFixture::Make(bb), TestFixture::Make(mb));
-        ASSERT_EQ(TestFixture::H(a), TestFixture::H(expected)) << Hex(ab) << " * " << Hex(bb) << " mod " << Hex(mb);
+        ASSERT_EQ(TestFixture::H(a), TestFixture::H(expected))
+            << ToHex(ab) << " * " << ToHex(bb) << " mod " << ToHex(mb);
     }
 }
 
@@ -849,19 +784,19 @@ TYPED_TEST(BigIntTest, PowModMatchesGmpAndReference)
         Num a = TestFixture::Make(ab);
         a.PowMod(TestFixture::Make(eb), TestFixture::Make(mb));
         ASSERT_EQ(TestFixture::H(a), TestFixture::H(expected))
-            << Hex(ab) << " ^ " << Hex(eb) << " mod " << Hex(mb);
+            << ToHex(ab) << " ^ " << ToHex(eb) << " mod " << ToHex(mb);
         EXPECT_TRUE(TestFixture::Normal(a));
         // The fixed-window power for secret exponents gives the same value.
         Num s = TestFixture::Make(ab);
         s.PowModSecret(TestFixture::Make(eb), TestFixture::Make(mb));
         ASSERT_EQ(TestFixture::H(s), TestFixture::H(expected))
-            << "masked: " << Hex(ab) << " ^ " << Hex(eb) << " mod " << Hex(mb);
+            << "masked: " << ToHex(ab) << " ^ " << ToHex(eb) << " mod " << ToHex(mb);
         EXPECT_TRUE(TestFixture::Normal(s));
         if (withRef) {
             Ref16 r = Ref16::FromBytes(ab);
             r.PowMod(Ref16::FromBytes(eb), Ref16::FromBytes(mb));
             ASSERT_EQ(TestFixture::H(r), TestFixture::H(expected))
-                << Hex(ab) << " ^ " << Hex(eb) << " mod " << Hex(mb);
+                << ToHex(ab) << " ^ " << ToHex(eb) << " mod " << ToHex(mb);
         }
     };
     for (int i = 0; i < 240; ++i) {
@@ -919,7 +854,7 @@ TYPED_TEST(BigIntTest, MontgomeryAndDivisionPathsAgree)
         montgomery.PowMod(e, m);
         division.PowMod(e, twice);
         division.Modulo(m);
-        ASSERT_EQ(TestFixture::H(montgomery), TestFixture::H(division)) << Hex(mb);
+        ASSERT_EQ(TestFixture::H(montgomery), TestFixture::H(division)) << ToHex(mb);
     }
 }
 
@@ -936,11 +871,11 @@ TYPED_TEST(BigIntTest, InverseModFollowsTheSignMarkerEuclid)
         r.InverseMod(Ref16::FromBytes(mb));
         Num a = TestFixture::Make(ab);
         a.InverseMod(TestFixture::Make(mb));
-        ASSERT_EQ(TestFixture::H(a), TestFixture::H(r)) << Hex(ab) << " ^-1 mod " << Hex(mb);
+        ASSERT_EQ(TestFixture::H(a), TestFixture::H(r)) << ToHex(ab) << " ^-1 mod " << ToHex(mb);
         Mpz inverse;
         if (mpz_cmp_ui(Mpz(mb).get(), 1) > 0 && mpz_invert(inverse.get(), Mpz(ab).get(), Mpz(mb).get())) {
             ++coprime;
-            ASSERT_EQ(TestFixture::H(a), TestFixture::H(inverse)) << Hex(ab) << " ^-1 mod " << Hex(mb);
+            ASSERT_EQ(TestFixture::H(a), TestFixture::H(inverse)) << ToHex(ab) << " ^-1 mod " << ToHex(mb);
         }
     }
     EXPECT_GT(coprime, 50);
@@ -1005,10 +940,10 @@ TYPED_TEST(BigIntTest, InverseModOddMatchesGmp)
         const bool expected = mpz_odd_p(zm.get()) && mpz_cmp_ui(zm.get(), 1) > 0 &&
                               mpz_invert(inverse.get(), za.get(), zm.get()) != 0;
         Num a = TestFixture::Make(ab);
-        ASSERT_EQ(a.InverseModOdd(TestFixture::Make(mb)), expected) << Hex(ab) << " ^-1 mod " << Hex(mb);
+        ASSERT_EQ(a.InverseModOdd(TestFixture::Make(mb)), expected) << ToHex(ab) << " ^-1 mod " << ToHex(mb);
         if (expected) {
             ++coprime;
-            ASSERT_EQ(TestFixture::H(a), TestFixture::H(inverse)) << Hex(ab) << " ^-1 mod " << Hex(mb);
+            ASSERT_EQ(TestFixture::H(a), TestFixture::H(inverse)) << ToHex(ab) << " ^-1 mod " << ToHex(mb);
             EXPECT_TRUE(TestFixture::Normal(a));
         } else {
             ++refused;
@@ -1051,7 +986,7 @@ TYPED_TEST(BigIntTest, GcdMatchesGmp)
         mpz_gcd(expected.get(), Mpz(ab).get(), Mpz(bb).get());
         auto a = TestFixture::Make(ab);
         a.Gcd(TestFixture::Make(bb));
-        ASSERT_EQ(TestFixture::H(a), TestFixture::H(expected)) << "gcd(" << Hex(ab) << ", " << Hex(bb) << ")";
+        ASSERT_EQ(TestFixture::H(a), TestFixture::H(expected)) << "gcd(" << ToHex(ab) << ", " << ToHex(bb) << ")";
     }
 }
 
@@ -1068,18 +1003,18 @@ TYPED_TEST(BigIntTest, SmallNumberHelpersMatchGmp)
         sum.AddSmall(v);
         Mpz expected;
         mpz_add_ui(expected.get(), za.get(), v);
-        ASSERT_EQ(TestFixture::H(sum), TestFixture::H(expected)) << Hex(ab) << " + " << v;
+        ASSERT_EQ(TestFixture::H(sum), TestFixture::H(expected)) << ToHex(ab) << " + " << v;
 
         if (mpz_cmp_ui(za.get(), v) >= 0) {
             Num difference = TestFixture::Make(ab);
             difference.SubtractSmall(v);
             mpz_sub_ui(expected.get(), za.get(), v);
-            ASSERT_EQ(TestFixture::H(difference), TestFixture::H(expected)) << Hex(ab) << " - " << v;
+            ASSERT_EQ(TestFixture::H(difference), TestFixture::H(expected)) << ToHex(ab) << " - " << v;
             EXPECT_TRUE(TestFixture::Normal(difference));
         }
 
         if (v != 0) {
-            ASSERT_EQ(TestFixture::Make(ab).ModSmall(v), mpz_fdiv_ui(za.get(), v)) << Hex(ab) << " mod " << v;
+            ASSERT_EQ(TestFixture::Make(ab).ModSmall(v), mpz_fdiv_ui(za.get(), v)) << ToHex(ab) << " mod " << v;
         }
 
         const uint64_t shift = this->rng() % 200;
@@ -1087,9 +1022,9 @@ TYPED_TEST(BigIntTest, SmallNumberHelpersMatchGmp)
         left.ShiftLeft(shift);
         right.ShiftRight(shift);
         mpz_mul_2exp(expected.get(), za.get(), shift);
-        ASSERT_EQ(TestFixture::H(left), TestFixture::H(expected)) << Hex(ab) << " << " << shift;
+        ASSERT_EQ(TestFixture::H(left), TestFixture::H(expected)) << ToHex(ab) << " << " << shift;
         mpz_fdiv_q_2exp(expected.get(), za.get(), shift);
-        ASSERT_EQ(TestFixture::H(right), TestFixture::H(expected)) << Hex(ab) << " >> " << shift;
+        ASSERT_EQ(TestFixture::H(right), TestFixture::H(expected)) << ToHex(ab) << " >> " << shift;
         EXPECT_TRUE(TestFixture::Normal(right));
     }
     Num x(0);
@@ -1179,7 +1114,7 @@ TYPED_TEST(BigIntTest, CopiesAreIndependentValues)
     const Num a = TestFixture::Make(ab);
     Num copy(a);
     copy.AddSmall(1);
-    EXPECT_EQ(TestFixture::H(a), Hex(Mpz(ab).ToBytes()));
+    EXPECT_EQ(TestFixture::H(a), ToHex(Mpz(ab).ToBytes()));
     EXPECT_EQ(copy.Compare(a), 1);
 
     Num assigned = TestFixture::Make(bb); // shorter storage: grows
@@ -1187,9 +1122,9 @@ TYPED_TEST(BigIntTest, CopiesAreIndependentValues)
     EXPECT_EQ(assigned.Compare(a), 0);
     Num shrunk = a; // longer storage: reused
     shrunk = TestFixture::Make(bb);
-    EXPECT_EQ(TestFixture::H(shrunk), Hex(Mpz(bb).ToBytes()));
+    EXPECT_EQ(TestFixture::H(shrunk), ToHex(Mpz(bb).ToBytes()));
     shrunk = shrunk;
-    EXPECT_EQ(TestFixture::H(shrunk), Hex(Mpz(bb).ToBytes()));
+    EXPECT_EQ(TestFixture::H(shrunk), ToHex(Mpz(bb).ToBytes()));
 
     Num moved(std::move(copy));
     EXPECT_EQ(moved.Compare(a), 1);
@@ -1206,7 +1141,7 @@ TYPED_TEST(BigIntTest, CopiesAreIndependentValues)
     z1.Multiply(z2);
     z1.ShiftLeft(100);
     EXPECT_TRUE(z1.IsZero());
-    EXPECT_EQ(Hex(Content(z1.ToBytes())), "00");
+    EXPECT_EQ(ToHex(Content(z1.ToBytes())), "00");
     z1.AddSmall(0);
     EXPECT_TRUE(z1.IsZero());
     EXPECT_EQ(z1.LimbCount(), 1u);
@@ -1267,15 +1202,15 @@ TEST(BigIntReference, AgreesWithGmp)
         q16.DivMod(Ref16::FromBytes(bb), &r16);
         Ref<uint32_t> q32 = Ref<uint32_t>::FromBytes(ab), r32;
         q32.DivMod(Ref<uint32_t>::FromBytes(bb), &r32);
-        ASSERT_EQ(Hex(q16.ToBytes()), Hex(q.ToBytes())) << Hex(ab) << " / " << Hex(bb);
-        ASSERT_EQ(Hex(r16.ToBytes()), Hex(r.ToBytes()));
-        ASSERT_EQ(Hex(q32.ToBytes()), Hex(q.ToBytes()));
-        ASSERT_EQ(Hex(r32.ToBytes()), Hex(r.ToBytes()));
+        ASSERT_EQ(ToHex(q16.ToBytes()), ToHex(q.ToBytes())) << ToHex(ab) << " / " << ToHex(bb);
+        ASSERT_EQ(ToHex(r16.ToBytes()), ToHex(r.ToBytes()));
+        ASSERT_EQ(ToHex(q32.ToBytes()), ToHex(q.ToBytes()));
+        ASSERT_EQ(ToHex(r32.ToBytes()), ToHex(r.ToBytes()));
         Ref16 g = Ref16::FromBytes(ab);
         g.Gcd(Ref16::FromBytes(bb));
         Mpz zg;
         mpz_gcd(zg.get(), za.get(), zb.get());
-        EXPECT_EQ(Hex(g.ToBytes()), Hex(zg.ToBytes()));
+        EXPECT_EQ(ToHex(g.ToBytes()), ToHex(zg.ToBytes()));
     }
 }
 

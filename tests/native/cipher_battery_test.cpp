@@ -503,7 +503,7 @@ TEST_P(BlockCipherBattery, MessagesMatchOracles)
     std::vector<size_t> lengths = Range(0, 90);
     for (size_t n : {127, 128, 129, 255, 257, 1000, 4095, 4096, 65537})
         lengths.push_back(n);
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 30; ++i)
         lengths.push_back(random() % 2000);
     for (int i = 0; i < 6; ++i)
         lengths.push_back(1000 + random() % 5000);
@@ -872,6 +872,7 @@ TEST_P(BlockCipherBattery, MalformedRecordsChangeNothing)
         auto keyed = Keyed(key, 1);
         const Bytes record = Content(keyed->GetKey());
         const Bytes ct = Content(keyed->Encrypt(BlobOf(m)));
+        ASSERT_EQ(ct, Oracle(Chaining::kEcb, true, key, m));
         EXPECT_TRUE(RaisesAlarm([&] { keyed->SetKey(BlobOf(bad.record)); }, XMessage::kDataCorrupted, Kind().source));
         EXPECT_TRUE(keyed->KeyReady());
         EXPECT_EQ(Content(keyed->GetKey()), record);

@@ -1,6 +1,8 @@
 // Base64 and hex codecs of the engine (armor bodies, RSA exponents).
 #include "core/codecs.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -10,12 +12,7 @@
 
 namespace {
 
-XBlob FromText(const std::string& text)
-{
-    XBlob b;
-    b.AppendBytes(text.data(), uint32_t(text.size()));
-    return b;
-}
+using namespace test_support;
 
 // OpenSSL's one-line base64 cut into 76-character lines joined by CR LF.
 std::string OpensslLines(const XBlob& data)
@@ -34,16 +31,16 @@ std::string OpensslLines(const XBlob& data)
 
 TEST(Base64Codec, EncodesGroupsPaddingAndLines)
 {
-    EXPECT_EQ(Base64Encode(FromText("abc")), "YWJj");
-    EXPECT_EQ(Base64Encode(FromText("ab")), "YWI=");
-    EXPECT_EQ(Base64Encode(FromText("a")), "YQ==");
+    EXPECT_EQ(Base64Encode(BlobOf("abc")), "YWJj");
+    EXPECT_EQ(Base64Encode(BlobOf("ab")), "YWI=");
+    EXPECT_EQ(Base64Encode(BlobOf("a")), "YQ==");
     EXPECT_EQ(Base64Encode(XBlob()), "");
     // 57 bytes fill exactly one line, with no line break after it.
-    const std::string one = Base64Encode(FromText(std::string(57, 'x')));
+    const std::string one = Base64Encode(BlobOf(std::string(57, 'x')));
     EXPECT_EQ(one.size(), 76u);
     EXPECT_EQ(one.find('\r'), std::string::npos);
     // 58 bytes: a full line, CR LF, then four characters ending in "==".
-    const std::string two = Base64Encode(FromText(std::string(58, 'x')));
+    const std::string two = Base64Encode(BlobOf(std::string(58, 'x')));
     ASSERT_EQ(two.size(), 76u + 2 + 4);
     EXPECT_EQ(two.substr(76, 2), "\r\n");
     EXPECT_EQ(two.substr(78), "eA==");

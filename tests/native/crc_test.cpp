@@ -3,6 +3,8 @@
 // bulk Update, UpdateByte) and with the register running on between calls.
 #include "hash/crc.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -14,27 +16,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-XBlob BlobOf(const uint8_t* p, size_t n)
-{
-    XBlob b;
-    b.AppendBytes(p, uint32_t(n));
-    return b;
-}
-
-XBlob BlobOf(const std::string& s)
-{
-    return BlobOf(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-}
-
-Bytes RandomBytes(std::mt19937& random, size_t n)
-{
-    Bytes v(n);
-    for (auto& b : v)
-        b = uint8_t(random());
-    return v;
-}
+using namespace test_support;
 
 uint32_t ZlibCrc32(const uint8_t* p, size_t n)
 {

@@ -6,6 +6,8 @@
 #include "core/alarm.h"
 #include "hash/sha1.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -22,40 +24,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Content(const XBlob& b)
-{
-    return Bytes(b.Data(), b.Data() + b.Length());
-}
-
-XBlob BlobOf(const uint8_t* p, size_t n)
-{
-    XBlob b;
-    b.AppendBytes(p, uint32_t(n));
-    return b;
-}
-
-XBlob BlobOf(const Bytes& v)
-{
-    return BlobOf(v.data(), v.size());
-}
-
-Bytes FromHex(const std::string& hex)
-{
-    Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-Bytes RandomBytes(std::mt19937& random, size_t n)
-{
-    Bytes v(n);
-    for (auto& b : v)
-        b = uint8_t(random());
-    return v;
-}
+using namespace test_support;
 
 // --- the independent implementation ------------------------------------
 
@@ -323,19 +292,9 @@ TEST(DigestLookup, UnknownIdsAreRefused)
 {
     for (int id : {0, 4, 5, 8, 110, 255}) {
         SCOPED_TRACE(id);
-        const auto expectUnsupported = [](auto&& call) {
-            try {
-                call();
-                ADD_FAILURE() << "no alarm";
-            } catch (const XCryptoAlarm& alarm) {
-                EXPECT_STREQ(alarm.Message(), XMessage::kUnsupportedAlgorithm);
-                EXPECT_STREQ(alarm.Category(), XCryptoAlarm::kCategory);
-                EXPECT_EQ(alarm.Source(), nullptr);
-            }
-        };
-        expectUnsupported([&] { HashFunctionById(uint8_t(id)); });
-        expectUnsupported([&] { HashSizeById(uint8_t(id)); });
-        expectUnsupported([&] { NewDigestById(uint8_t(id)); });
+        EXPECT_TRUE(RaisesAlarm([&] { HashFunctionById(uint8_t(id)); }, XMessage::kUnsupportedAlgorithm, nullptr));
+        EXPECT_TRUE(RaisesAlarm([&] { HashSizeById(uint8_t(id)); }, XMessage::kUnsupportedAlgorithm, nullptr));
+        EXPECT_TRUE(RaisesAlarm([&] { NewDigestById(uint8_t(id)); }, XMessage::kUnsupportedAlgorithm, nullptr));
     }
 }
 

@@ -1,10 +1,13 @@
-// Shared by the PGP message and armor tests: byte helpers, repeatable
-// sources for XPgpMessage, and GnuPG run in a throwaway home directory.
+// Shared by the PGP message and armor tests: repeatable sources for
+// XPgpMessage, and GnuPG run in a throwaway home directory (the byte and
+// alarm helpers are test_support.h's).
 #pragma once
 
 #include "core/alarm.h"
 #include "core/xblob.h"
 #include "pgp/message.h"
+
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -28,32 +31,7 @@ extern char** environ;
 
 namespace pgp_test {
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes Content(const XBlob& b)
-{
-    return Bytes(b.Data(), b.Data() + b.Length());
-}
-
-inline XBlob BlobOf(const Bytes& v)
-{
-    XBlob b;
-    b.AppendBytes(v.data(), uint32_t(v.size()));
-    return b;
-}
-
-inline XBlob BlobOf(const std::string& s)
-{
-    XBlob b;
-    b.AppendBytes(s.data(), uint32_t(s.size()));
-    return b;
-}
-
-inline Bytes Cat(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using namespace test_support;
 
 // n bytes that differ from one position to the next and between seeds.
 inline Bytes Pattern(size_t n, unsigned seed)
@@ -89,28 +67,6 @@ struct FixedSources {
     static XPgpSources Sources() { return XPgpSources{Clock, XRandomSources{Clock, Entropy}}; }
     static XRandomSources Random() { return XRandomSources{Clock, Entropy}; }
 };
-
-// --- alarms ----------------------------------------------------------------------
-
-struct Caught {
-    bool thrown = false;
-    std::string message;
-    std::string source; // "" for no source
-};
-
-template <typename F>
-Caught Catch(F&& f)
-{
-    Caught c;
-    try {
-        f();
-    } catch (const XAlarm& alarm) {
-        c.thrown = true;
-        c.message = alarm.Message();
-        c.source = alarm.Source() ? alarm.Source() : "";
-    }
-    return c;
-}
 
 // --- GnuPG ---------------------------------------------------------------------------
 

@@ -3,6 +3,8 @@
 // in the test; with the system's sources, fresh bytes on every call.
 #include "random/random.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -13,13 +15,8 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace test_support;
 using Block = std::array<uint8_t, 16>;
-
-Bytes Content(const XBlob& b)
-{
-    return Bytes(b.Data(), b.Data() + b.Length());
-}
 
 Block Md5(const uint8_t* p, size_t n)
 {

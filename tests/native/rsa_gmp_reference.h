@@ -48,7 +48,7 @@ public:
     mpz_srcptr get() const { return z_; }
 
     // Minimal big-endian bytes (zero: the one byte 00), or exactly `length`
-    // bytes with zeros in front (the value must fit).
+    // bytes: the value modulo 256^length, with zeros in front.
     Bytes ToBytes(size_t length = 0) const
     {
         const size_t size = (mpz_sizeinbase(z_, 2) + 7) / 8;
@@ -60,6 +60,8 @@ public:
             raw[0] = 0;
         if (length == 0)
             return raw;
+        if (count >= length)
+            return Bytes(raw.end() - long(length), raw.end());
         Bytes out(length, 0);
         if (count)
             std::copy(raw.begin(), raw.end(), out.end() - long(count));

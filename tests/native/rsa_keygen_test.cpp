@@ -188,7 +188,7 @@ TEST(Keygen, MatchesTheProcedureOverGmpForManySeeds)
     } sizes[] = {{64, 16}, {128, 6}, {256, 3}};
     for (const Size& s : sizes) {
         for (int i = 0; i < s.pairs; ++i) {
-            const XBlob a = Text("first seed " + std::to_string(i)), b = Text("second seed " + std::to_string(i));
+            const XBlob a = BlobOf("first seed " + std::to_string(i)), b = BlobOf("second seed " + std::to_string(i));
             XRsa rsa;
             rsa.Keygen(a, b, s.size);
             ExpectKeyMatchesReference(rsa, a, b, s.size);
@@ -198,7 +198,7 @@ TEST(Keygen, MatchesTheProcedureOverGmpForManySeeds)
 
 TEST(Keygen, SizeRoundsUpToThreeClasses)
 {
-    const XBlob a = Text("size a"), b = Text("size b");
+    const XBlob a = BlobOf("size a"), b = BlobOf("size b");
     struct Case {
         uint32_t size, k;
     } cases[] = {
@@ -222,7 +222,7 @@ TEST(Keygen, SizeRoundsUpToThreeClasses)
 
 TEST(Keygen, SameSeedsGiveTheSameKey)
 {
-    const XBlob a = Text("repeat a"), b = Text("repeat b");
+    const XBlob a = BlobOf("repeat a"), b = BlobOf("repeat b");
     XRsa one, two;
     one.Keygen(a, b, 128);
     two.Keygen(a, b, 128);
@@ -245,13 +245,13 @@ TEST(Keygen, EqualAndEmptySeeds)
     for (const Case& c : cases) {
         for (uint32_t size : {64u, 128u}) {
             XRsa rsa;
-            rsa.Keygen(Text(c.a), Text(c.b), size);
-            ExpectKeyMatchesReference(rsa, Text(c.a), Text(c.b), size);
+            rsa.Keygen(BlobOf(c.a), BlobOf(c.b), size);
+            ExpectKeyMatchesReference(rsa, BlobOf(c.a), BlobOf(c.b), size);
             if (c.a == c.b) {
                 // q is the prime from the seed, p the next prime above it.
                 Mpz next = ToMpz(rsa.Q());
                 mpz_add_ui(next.get(), next.get(), 1);
-                EXPECT_TRUE(Equal(rsa.Q(), rsa_gmp::NextPrime(rsa_gmp::FromSeed(Text(c.a), size / 2))));
+                EXPECT_TRUE(Equal(rsa.Q(), rsa_gmp::NextPrime(rsa_gmp::FromSeed(BlobOf(c.a), size / 2))));
                 EXPECT_TRUE(Equal(rsa.P(), rsa_gmp::NextPrime(next)));
             }
         }
@@ -262,7 +262,7 @@ TEST(Keygen, EqualAndEmptySeeds)
 // 65537 | p - 1: e moves on to the next prime coprime to phi.
 TEST(Keygen, PublicExponentStepsPastFactorsOfPhi)
 {
-    const XBlob a = Text("estep-25988"), b = Text("estep partner");
+    const XBlob a = BlobOf("estep-25988"), b = BlobOf("estep partner");
     XRsa rsa;
     rsa.Keygen(a, b, 64);
     ExpectKeyMatchesReference(rsa, a, b, 64);
@@ -274,17 +274,17 @@ TEST(Keygen, PublicExponentStepsPastFactorsOfPhi)
 TEST(Keygen, ReplacesAnyLoadedKeyAndKeepsTheLabel)
 {
     XRsa other;
-    other.Keygen(Text("other a"), Text("other b"), 64);
+    other.Keygen(BlobOf("other a"), BlobOf("other b"), 64);
     XRsa rsa;
     rsa.ImportPublicKey(other.ExportPublicKey());
-    const XBlob parameter = Text("label");
+    const XBlob parameter = BlobOf("label");
     rsa.SetIV(parameter);
     const XBlob label = rsa.LabelHash();
-    rsa.Keygen(Text("new a"), Text("new b"), 128);
-    ExpectKeyMatchesReference(rsa, Text("new a"), Text("new b"), 128);
+    rsa.Keygen(BlobOf("new a"), BlobOf("new b"), 128);
+    ExpectKeyMatchesReference(rsa, BlobOf("new a"), BlobOf("new b"), 128);
     EXPECT_EQ(rsa.LabelHash(), label);
     // Importing the old key's half now disagrees with the generated pair.
-    EXPECT_TRUE(Raises([&] { rsa.ImportPublicKey(other.ExportPublicKey()); }, "Invalid key", "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.ImportPublicKey(other.ExportPublicKey()); }, "Invalid key", "RSA"));
 }
 
 } // namespace

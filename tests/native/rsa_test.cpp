@@ -147,7 +147,7 @@ const XRsa& Generated(const std::string& a, const std::string& b, uint32_t size)
     auto& slot = cache[name];
     if (!slot) {
         slot = std::make_unique<XRsa>();
-        slot->Keygen(Text(a), Text(b), size);
+        slot->Keygen(BlobOf(a), BlobOf(b), size);
     }
     return *slot;
 }
@@ -297,14 +297,14 @@ TEST(RsaEngine, NewEngineHoldsNoKey)
     EXPECT_EQ(rsa.KeySize(), 0u);
     EXPECT_EQ(rsa.KeyFlags(), 0u);
     EXPECT_EQ(Content(rsa.LabelHash()), Sha1({0, 0, 0, 0}));
-    const XBlob data = Text("data");
-    EXPECT_TRUE(Raises([&] { rsa.Encrypt(data); }, kInvalidKey, "RSA"));
-    EXPECT_TRUE(Raises([&] { rsa.Decrypt(data); }, kInvalidKey, "RSA"));
-    EXPECT_TRUE(Raises([&] { rsa.Sign(data); }, kInvalidKey, "RSA"));
-    EXPECT_TRUE(Raises([&] { rsa.Verify(data, data); }, kInvalidKey, "RSA"));
+    const XBlob data = BlobOf("data");
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Encrypt(data); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(data); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Sign(data); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Verify(data, data); }, kInvalidKey, "RSA"));
     // Also with nothing to work on: the key is checked first.
-    EXPECT_TRUE(Raises([&] { rsa.Encrypt(XBlob()); }, kInvalidKey, "RSA"));
-    EXPECT_TRUE(Raises([&] { rsa.Decrypt(XBlob()); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Encrypt(XBlob()); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(XBlob()); }, kInvalidKey, "RSA"));
 }
 
 TEST(RsaMaskGen, CounterStepsByTheDigestLength)
@@ -320,13 +320,13 @@ TEST(RsaMaskGen, CounterStepsByTheDigestLength)
         expected.insert(expected.end(), h.begin(), h.end());
     }
     expected.resize(43);
-    EXPECT_EQ(Content(XRsa::MaskGen(ToBlob(z20), 43)), expected);
-    EXPECT_EQ(Content(XRsa::MaskGen(ToBlob(z20), 20)), Slice(expected, 0, 20));
+    EXPECT_EQ(Content(XRsa::MaskGen(BlobOf(z20), 43)), expected);
+    EXPECT_EQ(Content(XRsa::MaskGen(BlobOf(z20), 20)), Slice(expected, 0, 20));
 
     for (size_t zLength : {0u, 1u, 20u, 55u, 56u, 64u, 300u}) {
         const Bytes z = Pattern(zLength, uint8_t(zLength));
         for (uint32_t length : {0u, 1u, 19u, 20u, 21u, 40u, 41u, 107u, 235u, 1000u})
-            EXPECT_EQ(Content(XRsa::MaskGen(ToBlob(z), length)), MaskGenRef(z, length))
+            EXPECT_EQ(Content(XRsa::MaskGen(BlobOf(z), length)), MaskGenRef(z, length))
                 << "Z of " << zLength << " bytes, " << length << " bytes";
     }
 }
@@ -366,7 +366,7 @@ TEST(RsaKeyBlobs, HalvesTravelBetweenEngines)
     for (uint32_t k : kSizes) {
         const XRsa& source = FullKey(k);
         const XBlob pub = source.ExportPublicKey(), priv = source.ExportPrivateKey();
-        const XBlob data = Text("shared halves");
+        const XBlob data = BlobOf("shared halves");
 
         XRsa publicOnly = PublicOnly(pub);
         EXPECT_EQ(publicOnly.KeyFlags(), XRsa::kHasPublicKey);
@@ -379,10 +379,10 @@ TEST(RsaKeyBlobs, HalvesTravelBetweenEngines)
 
         EXPECT_EQ(Content(privateOnly.Decrypt(publicOnly.Encrypt(data))), Content(data));
         EXPECT_EQ(publicOnly.Verify(data, privateOnly.Sign(data)), 1);
-        EXPECT_TRUE(Raises([&] { publicOnly.Decrypt(source.ExportPublicKey()); }, kInvalidKey, "RSA"));
-        EXPECT_TRUE(Raises([&] { publicOnly.Sign(data); }, kInvalidKey, "RSA"));
-        EXPECT_TRUE(Raises([&] { privateOnly.Encrypt(data); }, kInvalidKey, "RSA"));
-        EXPECT_TRUE(Raises([&] { privateOnly.Verify(data, data); }, kInvalidKey, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { publicOnly.Decrypt(source.ExportPublicKey()); }, kInvalidKey, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { publicOnly.Sign(data); }, kInvalidKey, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { privateOnly.Encrypt(data); }, kInvalidKey, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { privateOnly.Verify(data, data); }, kInvalidKey, "RSA"));
 
         // Both halves, in either order, give the generated engine back.
         for (bool publicFirst : {true, false}) {
@@ -421,8 +421,8 @@ TEST(RsaKeyBlobs, MalformedBlobsRaiseAndKeepWhatWasRead)
     };
     for (const Case& c : cases) {
         XRsa rsa;
-        EXPECT_TRUE(Raises([&] { rsa.ImportPublicKey(ToBlob(c.blob)); }, kCorrupted, c.source)) << c.what;
-        EXPECT_TRUE(Raises([&] { rsa.ImportPrivateKey(ToBlob(c.blob)); }, kCorrupted, c.source)) << c.what;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.ImportPublicKey(BlobOf(c.blob)); }, kCorrupted, c.source)) << c.what;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.ImportPrivateKey(BlobOf(c.blob)); }, kCorrupted, c.source)) << c.what;
         EXPECT_EQ(rsa.KeyFlags(), 0u) << c.what;
     }
 
@@ -457,26 +457,27 @@ TEST(RsaKeyBlobs, MalformedBlobsRaiseAndKeepWhatWasRead)
                 const char* message = disagrees ? kInvalidKey : kCorrupted;
                 const char* source = disagrees ? "RSA" : "XBlob";
                 if (c.isPublic)
-                    EXPECT_TRUE(Raises([&] { rsa->ImportPublicKey(ToBlob(c.blob)); }, message, source)) << c.what;
+                    EXPECT_TRUE(RaisesAlarm([&] { rsa->ImportPublicKey(BlobOf(c.blob)); }, message, source)) << c.what;
                 else
-                    EXPECT_TRUE(Raises([&] { rsa->ImportPrivateKey(ToBlob(c.blob)); }, message, source)) << c.what;
+                    EXPECT_TRUE(RaisesAlarm([&] { rsa->ImportPrivateKey(BlobOf(c.blob)); }, message, source)) << c.what;
                 EXPECT_EQ(rsa->KeyFlags(), flags) << c.what;
                 EXPECT_EQ(rsa->ExportPublicKey(), pubBefore) << c.what;
                 EXPECT_EQ(rsa->ExportPrivateKey(), privBefore) << c.what;
             }
             // The held half still works after the failure.
-            EXPECT_EQ(publicOnly.Verify(Text("d"), other.Sign(Text("d"))), 1) << c.what;
-            EXPECT_EQ(privateOnly.Decrypt(PublicOnly(other.ExportPublicKey()).Encrypt(Text("d"))), Text("d")) << c.what;
+            EXPECT_EQ(publicOnly.Verify(BlobOf("d"), other.Sign(BlobOf("d"))), 1) << c.what;
+            EXPECT_EQ(privateOnly.Decrypt(PublicOnly(other.ExportPublicKey()).Encrypt(BlobOf("d"))), BlobOf("d"))
+                << c.what;
         }
     }
     // Bytes after the last item are ignored.
     {
         Bytes longer = pub;
         longer.insert(longer.end(), {1, 2, 3, 4, 5});
-        EXPECT_EQ(PublicOnly(ToBlob(longer)).ExportPublicKey(), ToBlob(pub));
+        EXPECT_EQ(PublicOnly(BlobOf(longer)).ExportPublicKey(), BlobOf(pub));
         longer = priv;
         longer.push_back(9);
-        EXPECT_EQ(PrivateOnly(ToBlob(longer)).ExportPrivateKey(), ToBlob(priv));
+        EXPECT_EQ(PrivateOnly(BlobOf(longer)).ExportPrivateKey(), BlobOf(priv));
     }
 }
 
@@ -490,7 +491,7 @@ TEST(RsaKeyBlobs, SecondHalfMustAgreeWithTheFirst)
 
     // Both halves loaded: another modulus or size is refused, nothing changes.
     XRsa both;
-    both.Keygen(Text("key a"), Text("key b"), 64);
+    both.Keygen(BlobOf("key a"), BlobOf("key b"), 64);
     const struct {
         const char* what;
         XBlob blob;
@@ -505,14 +506,14 @@ TEST(RsaKeyBlobs, SecondHalfMustAgreeWithTheFirst)
              padded.insert(padded.begin(), 0);
              AppendItem(b, padded);
              AppendItem(b, e.ToBytes());
-             return ToBlob(b);
+             return BlobOf(b);
          }(), true},
     };
     for (const auto& c : refused) {
         if (c.isPublic)
-            EXPECT_TRUE(Raises([&] { both.ImportPublicKey(c.blob); }, kInvalidKey, "RSA")) << c.what;
+            EXPECT_TRUE(RaisesAlarm([&] { both.ImportPublicKey(c.blob); }, kInvalidKey, "RSA")) << c.what;
         else
-            EXPECT_TRUE(Raises([&] { both.ImportPrivateKey(c.blob); }, kInvalidKey, "RSA")) << c.what;
+            EXPECT_TRUE(RaisesAlarm([&] { both.ImportPrivateKey(c.blob); }, kInvalidKey, "RSA")) << c.what;
         EXPECT_EQ(both.ExportPublicKey(), myPub) << c.what;
         EXPECT_EQ(both.ExportPrivateKey(), myPriv) << c.what;
     }
@@ -527,10 +528,10 @@ TEST(RsaKeyBlobs, SecondHalfMustAgreeWithTheFirst)
 
     // One half loaded: the other half must agree with it...
     XRsa publicOnly = PublicOnly(myPub);
-    EXPECT_TRUE(Raises([&] { publicOnly.ImportPrivateKey(otherPriv); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { publicOnly.ImportPrivateKey(otherPriv); }, kInvalidKey, "RSA"));
     EXPECT_EQ(publicOnly.KeyFlags(), XRsa::kHasPublicKey);
     XRsa privateOnly = PrivateOnly(myPriv);
-    EXPECT_TRUE(Raises([&] { privateOnly.ImportPublicKey(otherPub); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { privateOnly.ImportPublicKey(otherPub); }, kInvalidKey, "RSA"));
     EXPECT_EQ(privateOnly.KeyFlags(), XRsa::kHasPrivateKey);
     // ...while the same half again simply replaces it.
     publicOnly.ImportPublicKey(otherPub);
@@ -567,7 +568,7 @@ TEST(RsaKeyBlobs, NumbersLongerThanTheKeySizeAreRefused)
         for (int isPublic = 0; isPublic < 2; ++isPublic) {
             const Bytes& blob = isPublic ? pub : priv;
             for (size_t i = 0; i < (isPublic ? 2u : 7u); ++i) {
-                const XBlob bad = ToBlob(rebuilt(blob, 64, i, big));
+                const XBlob bad = BlobOf(rebuilt(blob, 64, i, big));
                 const std::string what = std::string(isPublic ? "public" : "private") + " item " +
                                          std::to_string(i) + ", " + std::to_string(big.size()) + " bytes";
                 XRsa fresh;
@@ -577,8 +578,8 @@ TEST(RsaKeyBlobs, NumbersLongerThanTheKeySizeAreRefused)
                 for (XRsa* rsa : {&fresh, &held}) {
                     const XBlob pubBefore = rsa->ExportPublicKey(), privBefore = rsa->ExportPrivateKey();
                     const uint32_t flags = rsa->KeyFlags();
-                    EXPECT_TRUE(Raises([&] { isPublic ? rsa->ImportPublicKey(bad) : rsa->ImportPrivateKey(bad); },
-                                       kInvalidKey, "RSA"))
+                    EXPECT_TRUE(RaisesAlarm([&] { isPublic ? rsa->ImportPublicKey(bad) : rsa->ImportPrivateKey(bad); },
+                                            kInvalidKey, "RSA"))
                         << what;
                     EXPECT_EQ(rsa->KeyFlags(), flags) << what;
                     EXPECT_EQ(rsa->ExportPublicKey(), pubBefore) << what;
@@ -588,8 +589,8 @@ TEST(RsaKeyBlobs, NumbersLongerThanTheKeySizeAreRefused)
         }
     }
     // k smaller than the modulus: Encrypt and Sign used to cut their blocks.
-    EXPECT_TRUE(Raises([&] { PublicOnly(ToBlob(rebuilt(pub, 63, 0, {}))); }, kInvalidKey, "RSA"));
-    EXPECT_TRUE(Raises([&] { PrivateOnly(ToBlob(rebuilt(priv, 63, 0, {}))); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { PublicOnly(BlobOf(rebuilt(pub, 63, 0, {}))); }, kInvalidKey, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { PrivateOnly(BlobOf(rebuilt(priv, 63, 0, {}))); }, kInvalidKey, "RSA"));
 
     // Leading zero bytes do not count: e and d padded past k bytes are taken.
     Bytes paddedE(70, 0), paddedD(80, 0);
@@ -597,10 +598,10 @@ TEST(RsaKeyBlobs, NumbersLongerThanTheKeySizeAreRefused)
     paddedE.insert(paddedE.end(), e.begin(), e.end());
     paddedD.insert(paddedD.end(), d.begin(), d.end());
     XRsa padded;
-    padded.ImportPublicKey(ToBlob(rebuilt(pub, 64, 1, paddedE)));
-    padded.ImportPrivateKey(ToBlob(rebuilt(priv, 64, 1, paddedD)));
+    padded.ImportPublicKey(BlobOf(rebuilt(pub, 64, 1, paddedE)));
+    padded.ImportPrivateKey(BlobOf(rebuilt(priv, 64, 1, paddedD)));
     EXPECT_EQ(padded.ExportPrivateKey(), key.ExportPrivateKey());
-    EXPECT_EQ(padded.Sign(Text("z")), key.Sign(Text("z")));
+    EXPECT_EQ(padded.Sign(BlobOf("z")), key.Sign(BlobOf("z")));
 }
 
 // --- Private operations: checked and blinded ------------------------------------
@@ -624,7 +625,7 @@ TEST(RsaPrivate, DamagedKeyValuesNeverGiveAWrongResult)
         const XRsa& key = FullKey(k);
         const rsa_gmp::Key ref = GmpKey(key);
         const Bytes plain = Pattern(3 * (k - 42) - 5, 8);
-        const XBlob cipher = PublicOnly(key.ExportPublicKey()).Encrypt(ToBlob(plain));
+        const XBlob cipher = PublicOnly(key.ExportPublicKey()).Encrypt(BlobOf(plain));
         const Bytes data = Pattern(33, 6);
         const Bytes rightSignature = PowBytes(SignatureBlock(data, k), ref.d, ref.n, k);
         for (const auto& f : fields) {
@@ -637,7 +638,7 @@ TEST(RsaPrivate, DamagedKeyValuesNeverGiveAWrongResult)
                                              std::to_string(k);
                     XRsa rsa = both ? BothHalves(bad) : PrivateOnly(PrivateBlob(bad));
                     try {
-                        const Bytes signature = Content(rsa.Sign(ToBlob(data)));
+                        const Bytes signature = Content(rsa.Sign(BlobOf(data)));
                         EXPECT_FALSE(f.crtValue) << what << ": signed with a damaged CRT value";
                         EXPECT_EQ(signature, rightSignature) << what;
                     } catch (const XCryptoAlarm& alarm) {
@@ -668,18 +669,18 @@ TEST(RsaPrivate, EveryPrivateOperationIsBlindedAfresh)
     const Bytes expected = PowBytes(SignatureBlock(data, k), ref.d, ref.n, k);
     ResetEntropy(1);
     for (int i = 1; i <= 16; ++i) {
-        EXPECT_EQ(Content(rsa.Sign(ToBlob(data))), expected);
+        EXPECT_EQ(Content(rsa.Sign(BlobOf(data))), expected);
         EXPECT_EQ(g_draws.size(), 16u) << "one batch serves the first sixteen operations";
     }
     for (const Bytes& draw : g_draws)
         EXPECT_EQ(draw.size(), 2u * k);
     // The seventeenth needs a number no operation has used.
-    EXPECT_EQ(Content(rsa.Sign(ToBlob(data))), expected);
+    EXPECT_EQ(Content(rsa.Sign(BlobOf(data))), expected);
     EXPECT_EQ(g_draws.size(), 32u);
     // Fifteen left: three blocks take three of them, and the next batch
     // comes when they run out.
     const Bytes plain = Pattern(3 * (k - 42), 4);
-    const XBlob cipher = rsa.Encrypt(ToBlob(plain));
+    const XBlob cipher = rsa.Encrypt(BlobOf(plain));
     ResetEntropy(4);
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(Content(rsa.Decrypt(cipher)), plain);
@@ -687,9 +688,9 @@ TEST(RsaPrivate, EveryPrivateOperationIsBlindedAfresh)
     EXPECT_EQ(Content(rsa.Decrypt(cipher)), plain);
     EXPECT_EQ(g_draws.size(), 16u);
     // A new key starts a new batch: numbers for the old modulus are dropped.
-    rsa.Keygen(Text("key a"), Text("key b"), 64);
+    rsa.Keygen(BlobOf("key a"), BlobOf("key b"), 64);
     ResetEntropy(5);
-    EXPECT_EQ(rsa.Verify(ToBlob(data), rsa.Sign(ToBlob(data))), 1);
+    EXPECT_EQ(rsa.Verify(BlobOf(data), rsa.Sign(BlobOf(data))), 1);
     EXPECT_EQ(g_draws.size(), 16u);
     EXPECT_EQ(g_draws[0].size(), 2u * 64);
 }
@@ -704,7 +705,7 @@ TEST(RsaPrivate, CheckExponentOfAPrivateHalfAlone)
         XRsa rsa = PrivateOnly(key.ExportPrivateKey());
         ASSERT_NE(rsa.CheckExponent(), nullptr);
         EXPECT_TRUE(*rsa.CheckExponent() == key.E()) << k;
-        EXPECT_EQ(rsa.Sign(Text("m")), key.Sign(Text("m")));
+        EXPECT_EQ(rsa.Sign(BlobOf("m")), key.Sign(BlobOf("m")));
     }
     // e = 3 with d the inverse modulo lcm(p - 1, q - 1): the derived e is 3.
     auto primeForThree = [](unsigned long bits) {
@@ -734,7 +735,7 @@ TEST(RsaEncrypt, BlockCountsAndRoundTrips)
             const uint32_t m = k - 42;
             for (uint32_t length : {0u, 1u, m - 1, m, m + 1, 2 * m, 2 * m + 1, 5 * m - 3, 1000u}) {
                 const Bytes plain = Pattern(length, uint8_t(length));
-                const XBlob cipher = rsa.Encrypt(ToBlob(plain));
+                const XBlob cipher = rsa.Encrypt(BlobOf(plain));
                 EXPECT_EQ(cipher.Length(), (length + m - 1) / m * k) << "k " << k << ", " << length << " bytes";
                 EXPECT_EQ(Content(rsa.Decrypt(cipher)), plain) << "k " << k << ", " << length << " bytes";
             }
@@ -745,7 +746,7 @@ TEST(RsaEncrypt, BlockCountsAndRoundTrips)
     rsa.ImportPublicKey(FullKey(64).ExportPublicKey());
     for (const auto& c : {std::make_pair(22u, 64u), std::make_pair(23u, 128u), std::make_pair(44u, 128u),
                           std::make_pair(0u, 0u)})
-        EXPECT_EQ(rsa.Encrypt(ToBlob(Pattern(c.first, 1))).Length(), c.second) << c.first;
+        EXPECT_EQ(rsa.Encrypt(BlobOf(Pattern(c.first, 1))).Length(), c.second) << c.first;
 }
 
 TEST(RsaEncrypt, LabelsMustMatchAcrossEngines)
@@ -753,28 +754,28 @@ TEST(RsaEncrypt, LabelsMustMatchAcrossEngines)
     const XRsa& key = FullKey(128);
     XRsa sender = PublicOnly(key.ExportPublicKey());
     XRsa receiver = PrivateOnly(key.ExportPrivateKey());
-    const XBlob plain = Text("a message under a label");
+    const XBlob plain = BlobOf("a message under a label");
 
-    sender.SetIV(Text("label one"));
-    receiver.SetIV(Text("label one"));
+    sender.SetIV(BlobOf("label one"));
+    receiver.SetIV(BlobOf("label one"));
     const XBlob cipher = sender.Encrypt(plain);
     EXPECT_EQ(receiver.Decrypt(cipher), plain);
-    receiver.SetIV(Text("label two"));
-    EXPECT_TRUE(Raises([&] { receiver.Decrypt(cipher); }, kUnable, "RSA"));
+    receiver.SetIV(BlobOf("label two"));
+    EXPECT_TRUE(RaisesAlarm([&] { receiver.Decrypt(cipher); }, kUnable, "RSA"));
     // An empty parameter is a label of its own, not the initial one.
     receiver.SetIV(XBlob());
-    EXPECT_TRUE(Raises([&] { receiver.Decrypt(cipher); }, kUnable, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { receiver.Decrypt(cipher); }, kUnable, "RSA"));
 
     // The four zero bytes give back the initial label.
     const XBlob initial = PublicOnly(key.ExportPublicKey()).Encrypt(plain);
-    receiver.SetIV(ToBlob({0, 0, 0, 0}));
+    receiver.SetIV(BlobOf(Bytes{0, 0, 0, 0}));
     EXPECT_EQ(receiver.Decrypt(initial), plain);
     EXPECT_EQ(Content(receiver.LabelHash()), Sha1({0, 0, 0, 0}));
     // Imports and key generation leave the label alone.
-    receiver.SetIV(Text("kept"));
+    receiver.SetIV(BlobOf("kept"));
     receiver.ImportPrivateKey(key.ExportPrivateKey());
-    receiver.Keygen(Text("x"), Text("y"), 64);
-    EXPECT_EQ(Content(receiver.LabelHash()), Sha1(Content(Text("kept"))));
+    receiver.Keygen(BlobOf("x"), BlobOf("y"), 64);
+    EXPECT_EQ(Content(receiver.LabelHash()), Sha1(Content(BlobOf("kept"))));
 }
 
 // Each ciphertext block, raised to d by GMP, is the encoding of its message
@@ -786,13 +787,13 @@ TEST(RsaEncrypt, BlocksOpenWithAnIndependentDecryption)
         const rsa_gmp::Key ref = GmpKey(key);
         XRsa rsa(RecordingEntropy);
         rsa.ImportPublicKey(key.ExportPublicKey());
-        rsa.SetIV(Text("parameter"));
-        const Bytes label = Sha1(Content(Text("parameter")));
+        rsa.SetIV(BlobOf("parameter"));
+        const Bytes label = Sha1(Content(BlobOf("parameter")));
         const uint32_t m = k - 42;
         const Bytes plain = Pattern(3 * m - 5, 3);
 
         ResetEntropy(k);
-        const Bytes cipher = Content(rsa.Encrypt(ToBlob(plain)));
+        const Bytes cipher = Content(rsa.Encrypt(BlobOf(plain)));
         ASSERT_EQ(cipher.size(), 3u * k);
         ASSERT_EQ(g_draws.size(), 3u) << "one seed per block for a full-length modulus";
         for (uint32_t block = 0; block < 3; ++block) {
@@ -807,15 +808,15 @@ TEST(RsaEncrypt, BlocksOpenWithAnIndependentDecryption)
         }
         // The same seeds give the same ciphertext.
         ResetEntropy(k);
-        EXPECT_EQ(Content(rsa.Encrypt(ToBlob(plain))), cipher);
+        EXPECT_EQ(Content(rsa.Encrypt(BlobOf(plain))), cipher);
     }
     // The operating system's generator gives a fresh seed per block and call.
     XRsa rsa;
     rsa.ImportPublicKey(FullKey(64).ExportPublicKey());
-    const XBlob plain = Text("same data, same second");
+    const XBlob plain = BlobOf("same data, same second");
     const XBlob one = rsa.Encrypt(plain), two = rsa.Encrypt(plain);
     EXPECT_NE(one, two);
-    const Bytes twice = Content(rsa.Encrypt(ToBlob(Pattern(44, 0))));
+    const Bytes twice = Content(rsa.Encrypt(BlobOf(Pattern(44, 0))));
     EXPECT_NE(Slice(twice, 0, 64), Slice(twice, 64, 64));
 }
 
@@ -834,7 +835,7 @@ TEST(RsaEncrypt, ShortModulusRedrawsTheSeed)
         const Bytes plain = Pattern(blocks * m, 9);
 
         ResetEntropy(1000 + k);
-        const Bytes cipher = Content(rsa.Encrypt(ToBlob(plain)));
+        const Bytes cipher = Content(rsa.Encrypt(BlobOf(plain)));
         ASSERT_EQ(cipher.size(), blocks * k);
         EXPECT_GT(g_draws.size(), blocks) << "some draws should have been refused at 502/1014/2038 bits";
         size_t draw = 0;
@@ -849,7 +850,7 @@ TEST(RsaEncrypt, ShortModulusRedrawsTheSeed)
         }
         EXPECT_EQ(draw, g_draws.size());
         XRsa receiver = PrivateOnly(key.ExportPrivateKey());
-        EXPECT_EQ(Content(receiver.Decrypt(ToBlob(cipher))), plain);
+        EXPECT_EQ(Content(receiver.Decrypt(BlobOf(cipher))), plain);
     }
 }
 
@@ -863,37 +864,37 @@ TEST(RsaDecrypt, MalformedBlocks)
     const Bytes seed = Pattern(20, 0x44);
     auto encrypt = [&](const Bytes& db) { return PowBytes(EncodeBlock(db, seed), ref.e, ref.n, k); };
 
-    const Bytes good = Content(PublicOnly(key.ExportPublicKey()).Encrypt(Text("good")));
+    const Bytes good = Content(PublicOnly(key.ExportPublicKey()).Encrypt(BlobOf("good")));
     EXPECT_EQ(Content(rsa.Decrypt(XBlob())), Bytes());
-    EXPECT_TRUE(Raises([&] { rsa.Decrypt(ToBlob(Slice(good, 0, k - 1))); }, kUnable, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(BlobOf(Slice(good, 0, k - 1))); }, kUnable, "RSA"));
     Bytes longer = good;
     longer.push_back(0);
-    EXPECT_TRUE(Raises([&] { rsa.Decrypt(ToBlob(longer)); }, kUnable, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(BlobOf(longer)); }, kUnable, "RSA"));
 
     // The separator may be any non-zero byte; what follows it is the message,
     // zeros included.
     Bytes db = label;
     db.resize(k - 21 - 6, 0);
     db.insert(db.end(), {0x07, 0x00, 'a', 'b', 0x00, 'c'});
-    EXPECT_EQ(Content(rsa.Decrypt(ToBlob(encrypt(db)))), (Bytes{0x00, 'a', 'b', 0x00, 'c'}));
+    EXPECT_EQ(Content(rsa.Decrypt(BlobOf(encrypt(db)))), (Bytes{0x00, 'a', 'b', 0x00, 'c'}));
     // A separator as the last byte: an empty message.
     db = label;
     db.resize(k - 22, 0);
     db.push_back(0xff);
-    EXPECT_EQ(Content(rsa.Decrypt(ToBlob(encrypt(db)))), Bytes());
+    EXPECT_EQ(Content(rsa.Decrypt(BlobOf(encrypt(db)))), Bytes());
     // Nothing but zeros after the label.
     db = label;
     db.resize(k - 21, 0);
-    EXPECT_TRUE(Raises([&] { rsa.Decrypt(ToBlob(encrypt(db))); }, kUnable, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(BlobOf(encrypt(db))); }, kUnable, "RSA"));
     // A wrong label, even with a proper body.
-    db = DataBlock(Sha1(Content(Text("other"))), Content(Text("body")), k);
-    EXPECT_TRUE(Raises([&] { rsa.Decrypt(ToBlob(encrypt(db))); }, kUnable, "RSA"));
+    db = DataBlock(Sha1(Content(BlobOf("other"))), Content(BlobOf("body")), k);
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(BlobOf(encrypt(db))); }, kUnable, "RSA"));
     // One bad block among good ones fails the whole call.
     Bytes mixed = good;
     const Bytes bad = encrypt(db);
     mixed.insert(mixed.end(), bad.begin(), bad.end());
     mixed.insert(mixed.end(), good.begin(), good.end());
-    EXPECT_TRUE(Raises([&] { rsa.Decrypt(ToBlob(mixed)); }, kUnable, "RSA"));
+    EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(BlobOf(mixed)); }, kUnable, "RSA"));
     // Random blocks (values above n included) fail without anything else.
     std::mt19937_64 random(77);
     for (int i = 0; i < 20; ++i) {
@@ -902,7 +903,7 @@ TEST(RsaDecrypt, MalformedBlocks)
             b = uint8_t(random());
         if (i == 0)
             std::fill(noise.begin(), noise.end(), 0xff);
-        EXPECT_TRUE(Raises([&] { rsa.Decrypt(ToBlob(noise)); }, kUnable, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(BlobOf(noise)); }, kUnable, "RSA"));
     }
 }
 
@@ -917,36 +918,36 @@ TEST(RsaSign, SignaturesAndTheirChecks)
             XRsa verifier = PublicOnly(key->ExportPublicKey());
             for (size_t length : {0u, 1u, 64u, 1000u}) {
                 const Bytes data = Pattern(length, 5);
-                const Bytes signature = Content(signer.Sign(ToBlob(data)));
+                const Bytes signature = Content(signer.Sign(BlobOf(data)));
                 ASSERT_EQ(signature.size(), k);
                 // s = EM^d mod n, computed without the CRT.
                 EXPECT_EQ(signature, PowBytes(SignatureBlock(data, k), ref.d, ref.n, k));
-                EXPECT_EQ(Content(signer.Sign(ToBlob(data))), signature);
-                EXPECT_EQ(verifier.Verify(ToBlob(data), ToBlob(signature)), 1);
+                EXPECT_EQ(Content(signer.Sign(BlobOf(data))), signature);
+                EXPECT_EQ(verifier.Verify(BlobOf(data), BlobOf(signature)), 1);
 
                 Bytes changed = data;
                 changed.push_back(0);
-                EXPECT_EQ(verifier.Verify(ToBlob(changed), ToBlob(signature)), 0);
+                EXPECT_EQ(verifier.Verify(BlobOf(changed), BlobOf(signature)), 0);
                 Bytes flipped = signature;
                 flipped[k / 2] ^= 0x20;
-                EXPECT_EQ(verifier.Verify(ToBlob(data), ToBlob(flipped)), 0);
+                EXPECT_EQ(verifier.Verify(BlobOf(data), BlobOf(flipped)), 0);
                 // Leading zero bytes do not matter, in either direction.
                 Bytes padded(3, 0);
                 padded.insert(padded.end(), signature.begin(), signature.end());
-                EXPECT_EQ(verifier.Verify(ToBlob(data), ToBlob(padded)), 1);
+                EXPECT_EQ(verifier.Verify(BlobOf(data), BlobOf(padded)), 1);
                 Bytes stripped = signature;
                 while (!stripped.empty() && stripped[0] == 0)
                     stripped.erase(stripped.begin());
-                EXPECT_EQ(verifier.Verify(ToBlob(data), ToBlob(stripped)), 1);
+                EXPECT_EQ(verifier.Verify(BlobOf(data), BlobOf(stripped)), 1);
             }
             // Values at or above n, and nothing at all, are no signature.
-            const XBlob data = Text("x");
+            const XBlob data = BlobOf("x");
             Mpz nPlusSig;
             mpz_add(nPlusSig.get(), ref.n.get(), Mpz(Content(signer.Sign(data))).get());
-            EXPECT_EQ(verifier.Verify(data, ToBlob(ref.n.ToBytes())), 0);
-            EXPECT_EQ(verifier.Verify(data, ToBlob(nPlusSig.ToBytes())), 0);
+            EXPECT_EQ(verifier.Verify(data, BlobOf(ref.n.ToBytes())), 0);
+            EXPECT_EQ(verifier.Verify(data, BlobOf(nPlusSig.ToBytes())), 0);
             EXPECT_EQ(verifier.Verify(data, XBlob()), 0);
-            EXPECT_EQ(verifier.Verify(data, ToBlob(Bytes(5000, 0xff))), 0);
+            EXPECT_EQ(verifier.Verify(data, BlobOf(Bytes(5000, 0xff))), 0);
         }
     }
 }
@@ -959,17 +960,17 @@ TEST(RsaSign, OpenSslAgreesOnSignatures)
         ASSERT_TRUE(ossl);
         for (size_t length : {0u, 3u, 200u}) {
             const Bytes data = Pattern(length, 11);
-            const Bytes ours = Content(key.Sign(ToBlob(data)));
+            const Bytes ours = Content(key.Sign(BlobOf(data)));
             Bytes recovered;
             ASSERT_TRUE(OpenSslRecover(ossl.get(), ours, recovered)) << "k " << k;
             EXPECT_EQ(recovered, Sha1(data));
             const Bytes theirs = OpenSslSign(ossl.get(), Sha1(data));
             EXPECT_EQ(theirs, ours);
-            EXPECT_EQ(key.Verify(ToBlob(data), ToBlob(theirs)), 1);
+            EXPECT_EQ(key.Verify(BlobOf(data), BlobOf(theirs)), 1);
         }
         // A signature over another digest is refused by both.
-        const Bytes other = OpenSslSign(ossl.get(), Sha1(Content(Text("other"))));
-        EXPECT_EQ(key.Verify(Text("this"), ToBlob(other)), 0);
+        const Bytes other = OpenSslSign(ossl.get(), Sha1(Content(BlobOf("other"))));
+        EXPECT_EQ(key.Verify(BlobOf("this"), BlobOf(other)), 0);
     }
 }
 
@@ -981,10 +982,10 @@ TEST(RsaSign, PrimesInEitherOrder)
     for (bool swapped : {false, true}) {
         const rsa_gmp::Key key = swapped ? KeyFromPrimes(64, small, large, 65537) : KeyFromPrimes(64, large, small, 65537);
         XRsa rsa = BothHalves(key);
-        const XBlob data = Text("order");
+        const XBlob data = BlobOf("order");
         const Bytes signature = Content(rsa.Sign(data));
         EXPECT_EQ(signature, PowBytes(SignatureBlock(Content(data), 64), key.d, key.n, 64)) << swapped;
-        EXPECT_EQ(rsa.Verify(data, ToBlob(signature)), 1);
+        EXPECT_EQ(rsa.Verify(data, BlobOf(signature)), 1);
         EXPECT_EQ(Content(rsa.Decrypt(rsa.Encrypt(data))), Content(data));
     }
 }
@@ -1003,7 +1004,7 @@ TEST(RsaKeys, UnusableSizesAndModuliAreRefused)
         {0, 0, true}, {42, 1, true}, {4097, 0, false}, {0xFFFFFFFFu, 0, false},
         {64, 0, true}, {64, 1, true},
     };
-    const XBlob data = Text("data");
+    const XBlob data = BlobOf("data");
     for (const Case& c : cases) {
         rsa_gmp::Key bad = ref;
         bad.k = c.k;
@@ -1015,11 +1016,11 @@ TEST(RsaKeys, UnusableSizesAndModuliAreRefused)
         }
         XRsa rsa = BothHalves(bad);
         const std::string what = "k " + std::to_string(c.k) + (c.replaceN ? ", n " + std::to_string(c.n) : "");
-        EXPECT_TRUE(Raises([&] { rsa.Encrypt(data); }, kInvalidKey, "RSA")) << what;
-        EXPECT_TRUE(Raises([&] { rsa.Decrypt(data); }, kInvalidKey, "RSA")) << what;
-        EXPECT_TRUE(Raises([&] { rsa.Sign(data); }, kInvalidKey, "RSA")) << what;
-        EXPECT_TRUE(Raises([&] { rsa.Verify(data, data); }, kInvalidKey, "RSA")) << what;
-        EXPECT_TRUE(Raises([&] { rsa.Encrypt(XBlob()); }, kInvalidKey, "RSA")) << what;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Encrypt(data); }, kInvalidKey, "RSA")) << what;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(data); }, kInvalidKey, "RSA")) << what;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Sign(data); }, kInvalidKey, "RSA")) << what;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Verify(data, data); }, kInvalidKey, "RSA")) << what;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Encrypt(XBlob()); }, kInvalidKey, "RSA")) << what;
     }
     // Moduli no private operation can blind (2 has no residue above 1, an
     // even one no inverses): refused at once, where drawing a blinding
@@ -1028,8 +1029,8 @@ TEST(RsaKeys, UnusableSizesAndModuliAreRefused)
         rsa_gmp::Key bad = ref;
         mpz_set_ui(bad.n.get(), n);
         XRsa rsa = BothHalves(bad);
-        EXPECT_TRUE(Raises([&] { rsa.Decrypt(ToBlob(Bytes(64, 0))); }, kInvalidKey, "RSA")) << n;
-        EXPECT_TRUE(Raises([&] { rsa.Sign(data); }, kInvalidKey, "RSA")) << n;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Decrypt(BlobOf(Bytes(64, 0))); }, kInvalidKey, "RSA")) << n;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Sign(data); }, kInvalidKey, "RSA")) << n;
     }
     // The bounds themselves are accepted: 4096 with an (odd) small modulus,
     // and 43 with a 43-byte key, which carries one message byte per block.
@@ -1045,23 +1046,23 @@ TEST(RsaKeys, UnusableSizesAndModuliAreRefused)
         ASSERT_EQ(key43.n.ToBytes().size(), 43u);
         XRsa rsa = BothHalves(key43);
         const Bytes plain = Pattern(5, 1);
-        const XBlob cipher = rsa.Encrypt(ToBlob(plain));
+        const XBlob cipher = rsa.Encrypt(BlobOf(plain));
         EXPECT_EQ(cipher.Length(), 5u * 43);
         EXPECT_EQ(Content(rsa.Decrypt(cipher)), plain);
-        EXPECT_EQ(rsa.Verify(ToBlob(plain), rsa.Sign(ToBlob(plain))), 1);
+        EXPECT_EQ(rsa.Verify(BlobOf(plain), rsa.Sign(BlobOf(plain))), 1);
     }
 }
 
 TEST(RsaKeys, PrimesOfZeroOrOneRefuseSigning)
 {
     const rsa_gmp::Key ref = GmpKey(FullKey(64));
-    const XBlob data = Text("message");
+    const XBlob data = BlobOf("message");
     const XBlob cipher = PublicOnly(FullKey(64).ExportPublicKey()).Encrypt(data);
     for (int which = 0; which < 4; ++which) {
         rsa_gmp::Key bad = ref;
         mpz_set_ui((which < 2 ? bad.p : bad.q).get(), which % 2);
         XRsa rsa = PrivateOnly(PrivateBlob(bad));
-        EXPECT_TRUE(Raises([&] { rsa.Sign(data); }, kInvalidKey, "RSA")) << which;
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Sign(data); }, kInvalidKey, "RSA")) << which;
         // Decryption does not need the primes: it falls back to d mod n,
         // checked by a second computation as no e can be derived.
         EXPECT_FALSE(rsa.DecryptsWithCrt());
@@ -1076,32 +1077,32 @@ TEST(RsaKeys, PrimesOfZeroOrOneRefuseSigning)
 TEST(RsaKeys, ModuliTooShortForTheBlocks)
 {
     const uint32_t k = 64;
-    const XBlob data = Text("short");
+    const XBlob data = BlobOf("short");
     // 61 bytes.
     {
         XRsa rsa = BothHalves(KeyFromPrimes(k, PrimeAbove(243, 1), PrimeAbove(240, 1), 65537));
         ASSERT_EQ(rsa.N().BitLength(), 484u);
         ResetEntropy(1);
-        EXPECT_TRUE(Raises([&] { rsa.Encrypt(data); }, kInvalidKey, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Encrypt(data); }, kInvalidKey, "RSA"));
         EXPECT_TRUE(g_draws.empty());
-        EXPECT_TRUE(Raises([&] { rsa.Sign(data); }, kInvalidKey, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Sign(data); }, kInvalidKey, "RSA"));
         EXPECT_EQ(rsa.Verify(data, data), 0);
     }
     // Three bytes: no encoding can fit.
     {
         XRsa rsa = BothHalves(KeyFromPrimes(k, Mpz(4093), Mpz(4091), 65537));
-        EXPECT_TRUE(Raises([&] { rsa.Encrypt(data); }, kInvalidKey, "RSA"));
-        EXPECT_TRUE(Raises([&] { rsa.Sign(data); }, kInvalidKey, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Encrypt(data); }, kInvalidKey, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Sign(data); }, kInvalidKey, "RSA"));
     }
     // 497 bits: just above 256^(k-2), below 01 FF FF ...
     {
         const rsa_gmp::Key key = KeyFromPrimes(k, PrimeAbove(248, 1 << 20), PrimeAbove(248, 1), 65537);
         XRsa rsa = BothHalves(key);
         ASSERT_EQ(rsa.N().BitLength(), 497u);
-        EXPECT_TRUE(Raises([&] { rsa.Sign(data); }, kInvalidKey, "RSA"));
+        EXPECT_TRUE(RaisesAlarm([&] { rsa.Sign(data); }, kInvalidKey, "RSA"));
         ResetEntropy(2);
         const Bytes plain = Pattern(3 * (k - 42), 2);
-        const XBlob cipher = rsa.Encrypt(ToBlob(plain));
+        const XBlob cipher = rsa.Encrypt(BlobOf(plain));
         EXPECT_GT(g_draws.size(), 30u) << "about one draw in 256 succeeds";
         EXPECT_EQ(Content(rsa.Decrypt(cipher)), plain);
     }
@@ -1117,7 +1118,7 @@ TEST(RsaDecrypt, CrtOnlyForConsistentKeys)
     {
         XRsa rsa = BothHalves(ref);
         EXPECT_TRUE(rsa.DecryptsWithCrt());
-        EXPECT_EQ(Content(rsa.Decrypt(rsa.Encrypt(ToBlob(plain)))), plain);
+        EXPECT_EQ(Content(rsa.Decrypt(rsa.Encrypt(BlobOf(plain)))), plain);
     }
     // Each variant still decrypts with d mod n (d and n are untouched and
     // valid), but some CRT value is off.
@@ -1139,7 +1140,7 @@ TEST(RsaDecrypt, CrtOnlyForConsistentKeys)
     for (Variant& v : variants) {
         XRsa rsa = BothHalves(v.key);
         EXPECT_FALSE(rsa.DecryptsWithCrt()) << v.what;
-        EXPECT_EQ(Content(rsa.Decrypt(rsa.Encrypt(ToBlob(plain)))), plain) << v.what;
+        EXPECT_EQ(Content(rsa.Decrypt(rsa.Encrypt(BlobOf(plain)))), plain) << v.what;
     }
 
     // 341 = 11 * 31 passes the Fermat test to base 2.  With it as "p" and d
@@ -1158,11 +1159,11 @@ TEST(RsaDecrypt, CrtOnlyForConsistentKeys)
     XRsa rsa = BothHalves(odd);
     EXPECT_FALSE(rsa.DecryptsWithCrt());
     ResetEntropy(3);
-    const Bytes cipher = Content(rsa.Encrypt(ToBlob(plain)));
-    EXPECT_EQ(Content(rsa.Decrypt(ToBlob(cipher))), plain);
+    const Bytes cipher = Content(rsa.Encrypt(BlobOf(plain)));
+    EXPECT_EQ(Content(rsa.Decrypt(BlobOf(cipher))), plain);
     // The private half alone, whose lcm(p - 1, q - 1) is no exponent of the
     // group: it decrypts all the same.
-    EXPECT_EQ(Content(PrivateOnly(PrivateBlob(odd)).Decrypt(ToBlob(cipher))), plain);
+    EXPECT_EQ(Content(PrivateOnly(PrivateBlob(odd)).Decrypt(BlobOf(cipher))), plain);
     int differing = 0;
     for (size_t pos = 0; pos < cipher.size(); pos += k) {
         Mpz direct, crt;

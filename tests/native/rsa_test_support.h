@@ -1,6 +1,6 @@
 // Helpers shared by the key generation and RSA engine tests: conversions
-// between XBlob, byte vectors, XBigInt and GMP, the alarm check, and key
-// blobs written by hand from GMP numbers.
+// between XBigInt and GMP, and key blobs written by hand from GMP numbers
+// (the byte, hex and alarm helpers are test_support.h's).
 #pragma once
 
 #include "core/alarm.h"
@@ -8,6 +8,7 @@
 #include "rsa/bigint.h"
 #include "rsa/rsa.h"
 #include "tests/native/rsa_gmp_reference.h"
+#include "tests/native/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -17,26 +18,8 @@
 
 namespace rsa_test {
 
-using rsa_gmp::Bytes;
+using namespace test_support;
 using rsa_gmp::Mpz;
-
-inline XBlob ToBlob(const Bytes& b)
-{
-    XBlob x;
-    if (!b.empty())
-        x.AppendBytes(b.data(), uint32_t(b.size()));
-    return x;
-}
-
-inline XBlob Text(const std::string& s)
-{
-    return ToBlob(Bytes(s.begin(), s.end()));
-}
-
-inline Bytes Content(const XBlob& x)
-{
-    return Bytes(x.Data(), x.Data() + x.Length());
-}
 
 inline Mpz ToMpz(const XBigInt& x)
 {
@@ -46,7 +29,7 @@ inline Mpz ToMpz(const XBigInt& x)
 inline XBigInt ToBig(const Mpz& z)
 {
     XBigInt x;
-    x.FromBytes(ToBlob(z.ToBytes()));
+    x.FromBytes(BlobOf(z.ToBytes()));
     return x;
 }
 
@@ -55,39 +38,9 @@ inline bool Equal(const XBigInt& a, const Mpz& b)
     return mpz_cmp(ToMpz(a).get(), b.get()) == 0;
 }
 
-inline std::string Hex(const Bytes& b)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string s;
-    for (uint8_t v : b) {
-        s += kDigits[v >> 4];
-        s += kDigits[v & 15];
-    }
-    return s;
-}
-
 inline std::string Hex(const Mpz& z)
 {
-    return Hex(z.ToBytes());
-}
-
-// Runs `call`, which must raise an XCryptoAlarm with this message and source.
-template <typename Call>
-::testing::AssertionResult Raises(Call call, const char* message, const char* source)
-{
-    try {
-        call();
-    } catch (const XCryptoAlarm& alarm) {
-        const char* got = alarm.Source() ? alarm.Source() : "(none)";
-        if (std::strcmp(alarm.Message(), message) != 0 || std::strcmp(got, source) != 0)
-            return ::testing::AssertionFailure()
-                   << "raised \"" << alarm.Message() << "\" / " << got << ", expected \"" << message << "\" / "
-                   << source;
-        return ::testing::AssertionSuccess();
-    } catch (...) {
-        return ::testing::AssertionFailure() << "another exception than XCryptoAlarm";
-    }
-    return ::testing::AssertionFailure() << "no alarm, expected \"" << message << "\" / " << source;
+    return ToHex(z.ToBytes());
 }
 
 // Length-prefixed item as the key blobs hold it.
@@ -110,7 +63,7 @@ inline XBlob PublicBlob(uint32_t k, const Mpz& n, const Mpz& e)
     Bytes b = Long(k);
     AppendItem(b, n.ToBytes());
     AppendItem(b, e.ToBytes());
-    return ToBlob(b);
+    return BlobOf(b);
 }
 
 inline XBlob PrivateBlob(const rsa_gmp::Key& key)
@@ -118,7 +71,7 @@ inline XBlob PrivateBlob(const rsa_gmp::Key& key)
     Bytes b = Long(key.k);
     for (const Mpz* x : {&key.n, &key.d, &key.p, &key.q, &key.dP, &key.dQ, &key.qInv})
         AppendItem(b, x->ToBytes());
-    return ToBlob(b);
+    return BlobOf(b);
 }
 
 // The items of a key blob after its 4-byte size; false when malformed.

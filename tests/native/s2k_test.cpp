@@ -4,7 +4,7 @@
 // coded iteration count taken as a whole 32-bit value.
 #include "hash/s2k.h"
 
-#include "core/alarm.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -17,32 +17,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Content(const XBlob& b)
-{
-    return Bytes(b.Data(), b.Data() + b.Length());
-}
-
-XBlob BlobOf(const Bytes& v)
-{
-    XBlob b;
-    b.AppendBytes(v.data(), uint32_t(v.size()));
-    return b;
-}
-
-Bytes TextBytes(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes FromHex(const std::string& hex)
-{
-    Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
+using namespace test_support;
 
 // n bytes that differ from one position to the next and between seeds.
 Bytes Pattern(size_t n, unsigned seed)
@@ -50,13 +25,6 @@ Bytes Pattern(size_t n, unsigned seed)
     Bytes v(n);
     for (size_t i = 0; i < n; ++i)
         v[i] = uint8_t(seed * 101 + i * 37 + (i >> 8));
-    return v;
-}
-
-Bytes Concat(const Bytes& a, const Bytes& b)
-{
-    Bytes v(a);
-    v.insert(v.end(), b.begin(), b.end());
     return v;
 }
 
@@ -436,19 +404,13 @@ TEST(S2KUnknownHash, IsRefusedBeforeAnything)
     for (int id : {0, 4, 5, 110, 255}) {
         for (uint32_t length : {0u, 1u, 20u}) {
             SCOPED_TRACE(testing::Message() << "id " << id << ", length " << length);
-            const auto expectUnsupported = [](auto&& call) {
-                try {
-                    call();
-                    ADD_FAILURE() << "no alarm";
-                } catch (const XCryptoAlarm& alarm) {
-                    EXPECT_STREQ(alarm.Message(), XMessage::kUnsupportedAlgorithm);
-                    EXPECT_EQ(alarm.Source(), nullptr);
-                }
-            };
-            expectUnsupported([&] { S2KSimple(uint8_t(id), length, password); });
-            expectUnsupported([&] { S2KSalted(uint8_t(id), length, password, salt); });
+            EXPECT_TRUE(RaisesAlarm([&] { S2KSimple(uint8_t(id), length, password); }, XMessage::kUnsupportedAlgorithm,
+                                    nullptr));
+            EXPECT_TRUE(RaisesAlarm([&] { S2KSalted(uint8_t(id), length, password, salt); },
+                                    XMessage::kUnsupportedAlgorithm, nullptr));
             // Code 255 would take a long time to hash: the refusal must come first.
-            expectUnsupported([&] { S2KIterated(uint8_t(id), length, password, salt, 255); });
+            EXPECT_TRUE(RaisesAlarm([&] { S2KIterated(uint8_t(id), length, password, salt, 255); },
+                                    XMessage::kUnsupportedAlgorithm, nullptr));
         }
     }
 }

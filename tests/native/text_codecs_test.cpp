@@ -3,6 +3,8 @@
 // base64 and binascii modules.
 #include "zelblob/text_codecs.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,34 +14,11 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace test_support;
 using zelblob::Base64Text;
 using zelblob::DecodeBase64;
 using zelblob::DecodeHex;
 using zelblob::HexText;
-
-XBlob BlobOf(const Bytes& bytes)
-{
-    XBlob b;
-    for (uint8_t v : bytes)
-        b.AppendByte(v);
-    return b;
-}
-
-XBlob BlobOf(const std::string& s)
-{
-    return BlobOf(Bytes(s.begin(), s.end()));
-}
-
-Bytes Content(const XBlob& b)
-{
-    return Bytes(b.Data(), b.Data() + b.Length());
-}
-
-Bytes B(const std::string& s)
-{
-    return Bytes(s.begin(), s.end());
-}
 
 Bytes AllByteValues()
 {
@@ -80,7 +59,7 @@ Decoded Decode(Decoder decoder, const std::wstring& text)
     std::string error;
     const bool ok = decoder(text.data(), text.size(), out, error);
     if (!ok) {
-        EXPECT_EQ(Content(out), B("previous contents")) << "output changed on failure";
+        EXPECT_EQ(Content(out), TextBytes("previous contents")) << "output changed on failure";
         EXPECT_FALSE(error.empty()) << "failure without an error text";
     }
     return {ok, Content(out), error};
@@ -179,10 +158,10 @@ TEST(TextDecode, PublishedVectors)
         SCOPED_TRACE(v.bytes);
         const Decoded base64 = Decode(DecodeBase64, Wide(v.base64));
         EXPECT_TRUE(base64.ok) << base64.error;
-        EXPECT_EQ(base64.bytes, B(v.bytes));
+        EXPECT_EQ(base64.bytes, TextBytes(v.bytes));
         const Decoded hex = Decode(DecodeHex, Wide(v.hex));
         EXPECT_TRUE(hex.ok) << hex.error;
-        EXPECT_EQ(hex.bytes, B(v.bytes));
+        EXPECT_EQ(hex.bytes, TextBytes(v.bytes));
     }
 }
 
@@ -215,7 +194,7 @@ TEST(TextDecode, Base64SkipsLineBreaksAndBlanks)
         SCOPED_TRACE(c.text);
         const Decoded d = Decode(DecodeBase64, Wide(c.text));
         EXPECT_TRUE(d.ok) << d.error;
-        EXPECT_EQ(d.bytes, B(c.bytes));
+        EXPECT_EQ(d.bytes, TextBytes(c.bytes));
     }
 }
 
@@ -248,15 +227,15 @@ TEST(TextDecode, ReadsExactlyTheGivenLength)
     XBlob out;
     std::string error;
     ASSERT_TRUE(DecodeBase64(base64.data(), 4, out, error)) << error;
-    EXPECT_EQ(Content(out), B("foo"));
+    EXPECT_EQ(Content(out), TextBytes("foo"));
 
     const std::wstring hex = L"666fzz";
     ASSERT_TRUE(DecodeHex(hex.data(), 4, out, error)) << error;
-    EXPECT_EQ(Content(out), B("fo"));
+    EXPECT_EQ(Content(out), TextBytes("fo"));
 
     const wchar_t with_nul[] = {L'6', L'6', L'\0', L'6', L'f'};
     EXPECT_FALSE(DecodeHex(with_nul, 5, out, error));
-    EXPECT_EQ(Content(out), B("fo"));
+    EXPECT_EQ(Content(out), TextBytes("fo"));
 }
 
 TEST(TextDecode, RoundTripsEveryLengthThroughBothForms)

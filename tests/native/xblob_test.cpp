@@ -3,7 +3,7 @@
 // length-prefixed item reader and writer.
 #include "core/xblob.h"
 
-#include "core/alarm.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -19,21 +19,11 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace test_support;
 
 // The blob component shares this layout: three fields, no vtable.
 static_assert(std::is_standard_layout<XBlob>::value, "XBlob must stay standard-layout");
 static_assert(sizeof(XBlob) == sizeof(void*) + 2 * sizeof(uint32_t), "XBlob must hold data, capacity, length only");
-
-Bytes Content(const XBlob& b)
-{
-    return Bytes(b.Data(), b.Data() + b.Length());
-}
-
-Bytes B(const std::string& s)
-{
-    return Bytes(s.begin(), s.end());
-}
 
 // A buffer of exactly `capacity` bytes holding `bytes`.  Filled through
 // SetLength within the capacity and direct writes, so that building a fixture
@@ -49,7 +39,7 @@ XBlob Make(const Bytes& bytes, uint32_t capacity)
 
 XBlob Make(const std::string& s, uint32_t capacity = XBlob::kInitialCapacity)
 {
-    return Make(B(s), std::max<uint32_t>(capacity, uint32_t(s.size())));
+    return Make(TextBytes(s), std::max<uint32_t>(capacity, uint32_t(s.size())));
 }
 
 // The reference for every byte-wise append: one AppendByte per byte.
@@ -83,13 +73,13 @@ TEST(XBlobLifetime, CopyTakesSourceCapacityAndOwnsItsBytes)
     auto source = std::make_unique<XBlob>(Make("abc", 100));
     XBlob copy(*source);
     EXPECT_EQ(copy.Capacity(), 100u);
-    EXPECT_EQ(Content(copy), B("abc"));
+    EXPECT_EQ(Content(copy), TextBytes("abc"));
     EXPECT_NE(copy.Data(), source->Data());
 
     copy.At(0) = 'X';
-    EXPECT_EQ(Content(*source), B("abc"));
+    EXPECT_EQ(Content(*source), TextBytes("abc"));
     source.reset();
-    EXPECT_EQ(Content(copy), B("Xbc"));
+    EXPECT_EQ(Content(copy), TextBytes("Xbc"));
 }
 
 TEST(XBlobLifetime, CopyOfZeroCapacityBufferStaysUsable)
@@ -127,9 +117,9 @@ TEST(XBlobLifetime, CopyAssignmentBehavesLikeAssign)
         XBlob via_assign = Make(c.dest, c.dest_capacity);
         assigned = source;
         via_assign.Assign(source);
-        EXPECT_EQ(Content(assigned), B(c.source));
+        EXPECT_EQ(Content(assigned), TextBytes(c.source));
         EXPECT_EQ(assigned.Capacity(), c.capacity);
-        EXPECT_EQ(Content(via_assign), B(c.source));
+        EXPECT_EQ(Content(via_assign), TextBytes(c.source));
         EXPECT_EQ(via_assign.Capacity(), c.capacity);
         EXPECT_NE(assigned.Data(), source.Data());
     }
@@ -140,9 +130,9 @@ TEST(XBlobLifetime, SelfAssignmentKeepsContents)
     XBlob b = Make("abcdef", 16);
     XBlob& alias = b;
     b = alias;
-    EXPECT_EQ(Content(b), B("abcdef"));
+    EXPECT_EQ(Content(b), TextBytes("abcdef"));
     b.Assign(b);
-    EXPECT_EQ(Content(b), B("abcdef"));
+    EXPECT_EQ(Content(b), TextBytes("abcdef"));
     EXPECT_EQ(b.Capacity(), 16u);
 }
 
@@ -153,7 +143,7 @@ TEST(XBlobLifetime, MoveConstructionTakesTheArray)
     XBlob moved(std::move(source));
     EXPECT_EQ(moved.Data(), array);
     EXPECT_EQ(moved.Capacity(), 40u);
-    EXPECT_EQ(Content(moved), B("abc"));
+    EXPECT_EQ(Content(moved), TextBytes("abc"));
     EXPECT_EQ(source.Length(), 0u); // NOLINT(bugprone-use-after-move): moved-from state is part of the contract
 }
 
@@ -172,11 +162,11 @@ TEST(XBlobLifetime, MovedFromBufferIsAnUsableEmptyBuffer)
     target.Insert(empty, 1);
     target.Insert(empty, 3);
     target.Append(empty);
-    EXPECT_EQ(Content(target), B("xyz"));
+    EXPECT_EQ(Content(target), TextBytes("xyz"));
     target.AppendItem(empty);
-    EXPECT_EQ(Content(target), B(std::string("xyz\0\0\0\0", 7)));
+    EXPECT_EQ(Content(target), TextBytes(std::string("xyz\0\0\0\0", 7)));
     EXPECT_TRUE(XBlob(empty) == XBlob());
-    EXPECT_EQ(Content(XBlob::Xor(empty, Make("ab"))), B("ab"));
+    EXPECT_EQ(Content(XBlob::Xor(empty, Make("ab"))), TextBytes("ab"));
     XBlob out = Make("junk");
     EXPECT_THROW(empty.ExtractItem(0, out), XCryptoAlarm);
     EXPECT_EQ(out.Length(), 0u);
@@ -188,7 +178,7 @@ TEST(XBlobLifetime, MovedFromBufferIsAnUsableEmptyBuffer)
     empty.SetLength(0);
     EXPECT_EQ(empty.Length(), 0u);
     empty.Append(Make("hello"));
-    EXPECT_EQ(Content(empty), B("hello"));
+    EXPECT_EQ(Content(empty), TextBytes("hello"));
 }
 
 TEST(XBlobLifetime, MoveAssignmentTakesTheArrayAndReleasesItsOwn)
@@ -199,13 +189,13 @@ TEST(XBlobLifetime, MoveAssignmentTakesTheArrayAndReleasesItsOwn)
     target = std::move(source);
     EXPECT_EQ(target.Data(), array);
     EXPECT_EQ(target.Capacity(), 40u);
-    EXPECT_EQ(Content(target), B("abc"));
+    EXPECT_EQ(Content(target), TextBytes("abc"));
     EXPECT_EQ(source.Length(), 0u); // NOLINT(bugprone-use-after-move)
 
     XBlob& alias = target;
     target = std::move(alias);
     EXPECT_EQ(target.Data(), array);
-    EXPECT_EQ(Content(target), B("abc"));
+    EXPECT_EQ(Content(target), TextBytes("abc"));
 }
 
 // ---------------------------------------------------------------------------
@@ -247,7 +237,7 @@ TEST(XBlobGrowth, InsertByteAtAnyPosition)
         SCOPED_TRACE(c.pos);
         XBlob b = Make("abc");
         b.InsertByte('x', c.pos);
-        EXPECT_EQ(Content(b), B(c.expected));
+        EXPECT_EQ(Content(b), TextBytes(c.expected));
         EXPECT_EQ(b.Capacity(), 16u);
     }
 }
@@ -257,12 +247,12 @@ TEST(XBlobGrowth, InsertByteIntoFullBufferGrowsThenShifts)
     XBlob b = Make("0123456789abcdef", 16);
     b.InsertByte('X', 0);
     EXPECT_EQ(b.Capacity(), 32u);
-    EXPECT_EQ(Content(b), B("X0123456789abcdef"));
+    EXPECT_EQ(Content(b), TextBytes("X0123456789abcdef"));
 
     XBlob none(0);
     none.InsertByte('Y', 5);
     EXPECT_EQ(none.Capacity(), 16u);
-    EXPECT_EQ(Content(none), B("Y"));
+    EXPECT_EQ(Content(none), TextBytes("Y"));
 }
 
 TEST(XBlobGrowth, GrowAddsExactlyTheExtraAndKeepsBytes)
@@ -270,10 +260,10 @@ TEST(XBlobGrowth, GrowAddsExactlyTheExtraAndKeepsBytes)
     XBlob b = Make("abc", 16);
     b.Grow(10);
     EXPECT_EQ(b.Capacity(), 26u);
-    EXPECT_EQ(Content(b), B("abc"));
+    EXPECT_EQ(Content(b), TextBytes("abc"));
     b.Grow(0);
     EXPECT_EQ(b.Capacity(), 26u);
-    EXPECT_EQ(Content(b), B("abc"));
+    EXPECT_EQ(Content(b), TextBytes("abc"));
 }
 
 TEST(XBlobGrowth, GrowingPastFourGiBThrowsBeforeTouchingTheBuffer)
@@ -284,7 +274,7 @@ TEST(XBlobGrowth, GrowingPastFourGiBThrowsBeforeTouchingTheBuffer)
     EXPECT_THROW(b.Grow(UINT32_MAX - 15), std::bad_alloc); // exactly 2^32
     EXPECT_EQ(b.Capacity(), 16u);
     EXPECT_EQ(b.Data(), array);
-    EXPECT_EQ(Content(b), B("abc"));
+    EXPECT_EQ(Content(b), TextBytes("abc"));
 }
 
 // ---------------------------------------------------------------------------
@@ -304,13 +294,13 @@ TEST(XBlobInsert, PlacesTheOtherBytesAtThePosition)
         SCOPED_TRACE(c.pos);
         XBlob b = Make("abcdef");
         b.Insert(other, c.pos);
-        EXPECT_EQ(Content(b), B(c.expected));
+        EXPECT_EQ(Content(b), TextBytes(c.expected));
     }
-    EXPECT_EQ(Content(other), B("XY"));
+    EXPECT_EQ(Content(other), TextBytes("XY"));
 
     XBlob b = Make("abc");
     b.Append(Make("de"));
-    EXPECT_EQ(Content(b), B("abcde"));
+    EXPECT_EQ(Content(b), TextBytes("abcde"));
 }
 
 // Growth is by the other buffer's capacity whenever the result would reach
@@ -360,9 +350,9 @@ TEST(XBlobInsert, EmptyOtherLeavesContentsUnchangedAtAnyPosition)
         SCOPED_TRACE(pos);
         XBlob b = Make("abcd", 8);
         b.Insert(XBlob(), pos);
-        EXPECT_EQ(Content(b), B("abcd"));
+        EXPECT_EQ(Content(b), TextBytes("abcd"));
         b.Insert(XBlob::Xor(XBlob(), XBlob()), pos);
-        EXPECT_EQ(Content(b), B("abcd"));
+        EXPECT_EQ(Content(b), TextBytes("abcd"));
     }
 }
 
@@ -386,12 +376,12 @@ TEST(XBlobInsert, InsertingABufferIntoItself)
         SCOPED_TRACE(c.start + " at " + std::to_string(c.pos));
         XBlob b = Make(c.start, c.capacity);
         b.Insert(b, c.pos);
-        EXPECT_EQ(Content(b), B(c.expected));
+        EXPECT_EQ(Content(b), TextBytes(c.expected));
         EXPECT_EQ(b.Capacity(), c.expected_capacity);
     }
     XBlob b = Make("0123456789abcdef", 16);
     b.Append(b);
-    EXPECT_EQ(Content(b), B("0123456789abcdef0123456789abcdef"));
+    EXPECT_EQ(Content(b), TextBytes("0123456789abcdef0123456789abcdef"));
 }
 
 TEST(XBlobInsert, AssignReusesStorageAndGrowsOnlyWhenNeeded)
@@ -399,7 +389,7 @@ TEST(XBlobInsert, AssignReusesStorageAndGrowsOnlyWhenNeeded)
     XBlob b = Make("0123456789", 64);
     const uint8_t* array = b.Data();
     b.Assign(Make("ab"));
-    EXPECT_EQ(Content(b), B("ab"));
+    EXPECT_EQ(Content(b), TextBytes("ab"));
     EXPECT_EQ(b.Capacity(), 64u);
     EXPECT_EQ(b.Data(), array);
 
@@ -427,7 +417,7 @@ TEST(XBlobShape, EraseClampsToTheEndAndKeepsCapacity)
         SCOPED_TRACE(std::to_string(c.pos) + "," + std::to_string(c.count));
         XBlob b = Make("abcdefgh", 16);
         b.Erase(c.pos, c.count);
-        EXPECT_EQ(Content(b), B(c.expected));
+        EXPECT_EQ(Content(b), TextBytes(c.expected));
         EXPECT_EQ(b.Capacity(), 16u);
     }
 }
@@ -438,18 +428,18 @@ TEST(XBlobShape, SetLengthGrowsToExactlyTheLengthAndKeepsBytes)
     b.SetLength(17);
     EXPECT_EQ(b.Capacity(), 17u); // exact, not doubled
     EXPECT_EQ(b.Length(), 17u);
-    EXPECT_EQ(Bytes(b.Data(), b.Data() + 3), B("abc"));
+    EXPECT_EQ(Bytes(b.Data(), b.Data() + 3), TextBytes("abc"));
 
     b.SetLength(40);
     EXPECT_EQ(b.Capacity(), 40u);
-    EXPECT_EQ(Bytes(b.Data(), b.Data() + 3), B("abc"));
+    EXPECT_EQ(Bytes(b.Data(), b.Data() + 3), TextBytes("abc"));
 
     // Within the capacity: no reallocation, bytes kept.
     const uint8_t* array = b.Data();
     b.SetLength(2);
     EXPECT_EQ(b.Capacity(), 40u);
     EXPECT_EQ(b.Data(), array);
-    EXPECT_EQ(Content(b), B("ab"));
+    EXPECT_EQ(Content(b), TextBytes("ab"));
     b.SetLength(40);
     EXPECT_EQ(b.Capacity(), 40u);
     EXPECT_EQ(b.Data(), array);
@@ -494,16 +484,16 @@ TEST(XBlobBytes, CopyRangeAppendsTheClampedRange)
         SCOPED_TRACE(std::to_string(c.pos) + "," + std::to_string(c.count));
         XBlob dest = Make("XY");
         source.CopyRange(dest, c.pos, c.count);
-        EXPECT_EQ(Content(dest), B(c.expected));
+        EXPECT_EQ(Content(dest), TextBytes(c.expected));
     }
-    EXPECT_EQ(Content(source), B("abcdefgh"));
+    EXPECT_EQ(Content(source), TextBytes("abcdefgh"));
 }
 
 TEST(XBlobBytes, CopyRangeIntoItsOwnBuffer)
 {
     XBlob b = Make("0123456789abcdef", 16);
     b.CopyRange(b, 4, 6);
-    EXPECT_EQ(Content(b), B("0123456789abcdef456789"));
+    EXPECT_EQ(Content(b), TextBytes("0123456789abcdef456789"));
     EXPECT_EQ(b.Capacity(), 32u);
 }
 
@@ -542,7 +532,7 @@ TEST(XBlobBytes, AppendBytesFromItsOwnStorage)
 {
     XBlob b = Make("0123456789abcdef", 16);
     b.AppendBytes(b.Data() + 2, 10);
-    EXPECT_EQ(Content(b), B("0123456789abcdef23456789ab"));
+    EXPECT_EQ(Content(b), TextBytes("0123456789abcdef23456789ab"));
     EXPECT_EQ(b.Capacity(), 32u);
 
     b.AppendBytes(nullptr, 0);
@@ -562,7 +552,7 @@ TEST(XBlobBytes, AppendBytesPastFourGiBThrowsBeforeReadingTheSource)
     // The length itself would pass 2^32 - 1.
     XBlob one = Make("a", 16);
     EXPECT_THROW(one.AppendBytes(source, UINT32_MAX), std::bad_alloc);
-    EXPECT_EQ(Content(one), B("a"));
+    EXPECT_EQ(Content(one), TextBytes("a"));
     EXPECT_EQ(one.Capacity(), 16u);
 }
 
@@ -581,7 +571,7 @@ TEST(XBlobBytes, AssignTextReplacesContentsWithoutTerminator)
 {
     XBlob b = Make("previous and longer contents", 32);
     b.AssignText("hello");
-    EXPECT_EQ(Content(b), B("hello"));
+    EXPECT_EQ(Content(b), TextBytes("hello"));
     EXPECT_EQ(b.Capacity(), 32u);
     b.AssignText("");
     EXPECT_EQ(b.Length(), 0u);
@@ -589,7 +579,7 @@ TEST(XBlobBytes, AssignTextReplacesContentsWithoutTerminator)
     const std::string forty(40, 'q');
     XBlob grown;
     grown.AssignText(forty.c_str());
-    EXPECT_EQ(Content(grown), B(forty));
+    EXPECT_EQ(Content(grown), TextBytes(forty));
     EXPECT_EQ(grown.Capacity(), 64u); // 16 -> 32 -> 64, as single appends
 }
 
@@ -682,7 +672,7 @@ TEST(XBlobItems, ExtractItemReadsOneItemAndReturnsTheNextPosition)
         const XBlob b = Make(c.bytes, 16);
         XBlob out = Make("previous");
         EXPECT_EQ(b.ExtractItem(c.pos, out), c.next);
-        EXPECT_EQ(Content(out), B(c.payload));
+        EXPECT_EQ(Content(out), TextBytes(c.payload));
         EXPECT_EQ(Content(b), c.bytes);
     }
 }
@@ -698,7 +688,7 @@ TEST(XBlobItems, ItemsRoundTripInSequence)
     for (const std::string& p : payloads) {
         XBlob out;
         const uint32_t next = packed.ExtractItem(pos, out);
-        EXPECT_EQ(Content(out), B(p));
+        EXPECT_EQ(Content(out), TextBytes(p));
         EXPECT_EQ(next, pos + 4 + p.size());
         pos = next;
     }
@@ -743,16 +733,7 @@ TEST(XBlobItems, MalformedItemRaisesDataCorruptedAndChangesNothing)
         SCOPED_TRACE(c.what);
         const XBlob b = Make(c.bytes, 16);
         XBlob out = Make("previous");
-        try {
-            b.ExtractItem(c.pos, out);
-            ADD_FAILURE() << "no alarm";
-        } catch (const XAlarm& alarm) {
-            EXPECT_NE(dynamic_cast<const XCryptoAlarm*>(&alarm), nullptr);
-            EXPECT_EQ(alarm.Message(), XMessage::kDataCorrupted);
-            char text[257];
-            alarm.Text(text, 256);
-            EXPECT_STREQ(text, "Crypto System: Data is corrupted - XBlob");
-        }
+        EXPECT_TRUE(RaisesAlarm([&] { b.ExtractItem(c.pos, out); }, XMessage::kDataCorrupted, "XBlob"));
         EXPECT_EQ(out.Length(), 0u);
         EXPECT_EQ(Content(b), c.bytes);
         EXPECT_EQ(b.Capacity(), 16u);
@@ -765,7 +746,7 @@ TEST(XBlobItems, ExtractItemIntoTheSameBuffer)
     b.AppendItem(Make("ABC"));
     b.AppendBytes("tail", 4);
     EXPECT_EQ(b.ExtractItem(0, b), 7u);
-    EXPECT_EQ(Content(b), B("ABC"));
+    EXPECT_EQ(Content(b), TextBytes("ABC"));
 
     XBlob bad = Make(Bytes({0, 0, 0, 9, 'A'}), 16);
     EXPECT_THROW(bad.ExtractItem(0, bad), XCryptoAlarm);
