@@ -28,14 +28,6 @@ using namespace test_support;
 
 // --- the independent implementation ------------------------------------
 
-Bytes OpenSsl(const EVP_MD* md, const uint8_t* p, size_t n)
-{
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EXPECT_EQ(EVP_Digest(p, n, out, &length, md, nullptr), 1);
-    return Bytes(out, out + length);
-}
-
 struct EvpContextDeleter {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
@@ -80,7 +72,7 @@ protected:
 
     const Variant& V() const { return GetParam(); }
     Bytes Ours(const Bytes& m) const { return Content(V().function(BlobOf(m))); }
-    Bytes Reference(const uint8_t* p, size_t n) const { return OpenSsl(V().evp(), p, n); }
+    Bytes Reference(const uint8_t* p, size_t n) const { return OpenSslDigest(V().evp(), p, n); }
     Bytes Reference(const Bytes& m) const { return Reference(m.data(), m.size()); }
     std::unique_ptr<XDigest> Context() const { return NewDigestById(V().id); }
 };

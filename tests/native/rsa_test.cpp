@@ -54,9 +54,7 @@ void ResetEntropy(uint64_t seed)
 
 Bytes Sha1(const Bytes& data)
 {
-    Bytes out(SHA_DIGEST_LENGTH);
-    SHA1(data.data(), data.size(), out.data());
-    return out;
+    return OpenSslDigest(EVP_sha1(), data);
 }
 
 Bytes MaskGenRef(const Bytes& z, size_t length)

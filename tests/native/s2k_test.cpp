@@ -45,14 +45,6 @@ const EVP_MD* EvpById(uint8_t id)
     return nullptr;
 }
 
-Bytes Evp(const EVP_MD* md, const Bytes& m)
-{
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EXPECT_EQ(EVP_Digest(m.data(), m.size(), out, &length, md, nullptr), 1);
-    return Bytes(out, out + length);
-}
-
 // RFC 2440's several-contexts rule spelled out: digest i hashes i zero bytes
 // and then the preimage; the digests are joined and cut to length.
 Bytes ReferenceS2K(uint8_t id, size_t length, const Bytes& preimage)
@@ -60,7 +52,7 @@ Bytes ReferenceS2K(uint8_t id, size_t length, const Bytes& preimage)
     const EVP_MD* md = EvpById(id);
     Bytes out;
     for (size_t i = 0; out.size() < length; ++i) {
-        const Bytes digest = Evp(md, Concat(Bytes(i, 0), preimage));
+        const Bytes digest = OpenSslDigest(md, Concat(Bytes(i, 0), preimage));
         out.insert(out.end(), digest.begin(), digest.end());
     }
     return Prefix(out, length);
@@ -423,8 +415,8 @@ Bytes ReferenceExpand(const Bytes& seed, size_t length)
     Bytes out;
     while (out.size() < length) {
         const Bytes t = Concat(seed, out);
-        const Bytes md5 = Evp(EVP_md5(), t);
-        const Bytes sha1 = Evp(EVP_sha1(), t);
+        const Bytes md5 = OpenSslDigest(EVP_md5(), t);
+        const Bytes sha1 = OpenSslDigest(EVP_sha1(), t);
         out.insert(out.end(), md5.begin(), md5.end());
         out.insert(out.end(), sha1.begin(), sha1.end());
     }
@@ -457,11 +449,11 @@ TEST(ExpandSeed, KeygenLimitAgreesWithTheReference)
 TEST(ExpandSeed, FirstRounds)
 {
     const Bytes seed = TextBytes("abc");
-    const Bytes md5 = Evp(EVP_md5(), seed);
-    const Bytes sha1 = Evp(EVP_sha1(), seed);
+    const Bytes md5 = OpenSslDigest(EVP_md5(), seed);
+    const Bytes sha1 = OpenSslDigest(EVP_sha1(), seed);
     EXPECT_EQ(Content(ExpandSeed(BlobOf(seed), 16)), md5);
     const Bytes round1 = Concat(md5, sha1);
-    const Bytes next = Evp(EVP_md5(), Concat(seed, round1));
+    const Bytes next = OpenSslDigest(EVP_md5(), Concat(seed, round1));
     EXPECT_EQ(Content(ExpandSeed(BlobOf(seed), 40)), Concat(round1, Prefix(next, 4)));
 }
 

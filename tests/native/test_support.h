@@ -1,12 +1,13 @@
 // What every engine test needs: byte vectors and their conversions to and
-// from XBlob and hex, repeatable random data, and the one check of the alarm
-// a call raises.
+// from XBlob and hex, repeatable random data, OpenSSL's digests as the
+// independent implementation, and the one check of the alarm a call raises.
 #pragma once
 
 #include "core/alarm.h"
 #include "core/xblob.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <cstdint>
 #include <cstring>
@@ -94,6 +95,20 @@ inline Bytes PadWith(Bytes m, uint8_t filler, size_t blockSize)
     while (m.size() % blockSize)
         m.push_back(filler);
     return m;
+}
+
+// OpenSSL's digest `md` (EVP_md5(), EVP_sha1(), EVP_ripemd160() ...) of n bytes.
+inline Bytes OpenSslDigest(const EVP_MD* md, const uint8_t* p, size_t n)
+{
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EXPECT_EQ(EVP_Digest(p, n, out, &length, md, nullptr), 1);
+    return Bytes(out, out + length);
+}
+
+inline Bytes OpenSslDigest(const EVP_MD* md, const Bytes& m)
+{
+    return OpenSslDigest(md, m.data(), m.size());
 }
 
 // Runs `call`, which must raise an XCryptoAlarm with this message and source
