@@ -3,15 +3,20 @@
 // messages that decrypt).  Anything may be thrown as an XAlarm; nothing may
 // crash, hang or leak.  When a message decrypts, the object holds its
 // parameters: they must write a message that decrypts back to the same
-// plaintext.
+// plaintext, and so must other parameters, chosen by the input's last byte,
+// on a plaintext that may be stretched past 8383 bytes (a five-byte packet
+// length): a reader with only the password takes them from the message.
+// The packet-length helpers must read back what they write.
 //
 // An iterated string-to-key count code above 127 hashes up to 65 MB per
 // digest: legitimate, but it would spend the fuzzing time in the hash.  The
 // harness lowers such codes in the session-key packets it finds before
 // decrypting, so those inputs still run (with a cheaper key derivation).
+#include "cipher/ciphers.h"
 #include "core/alarm.h"
 #include "core/xblob.h"
 #include "pgp/message.h"
+#include "tests/fuzz/fuzz_support.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +50,53 @@ void LowerCounts(std::vector<uint8_t>& m)
     }
 }
 
+// The shortest new-format length for n reads back as n, in the size
+// LengthFieldSize gives.
+void CheckLength(uint32_t n)
+{
+    XBlob field;
+    XPgpMessage::EncodeLength(n, field);
+    FUZZ_CHECK(field.Length() == XPgpMessage::LengthFieldSize(n, false, false));
+    bool partial = true;
+    FUZZ_CHECK(XPgpMessage::DecodeLength(field.Data(), field.Length(), partial) == n && !partial);
+}
+
+// Writes the plaintext under parameters chosen by `choice` and reads it
+// back with a fresh object that knows only the password.
+void CheckOtherParameters(const XBlob& password, XBlob plaintext, uint8_t choice, uint32_t seed)
+{
+    size_t count = 0;
+    const XCipherAlgorithm* ciphers = CipherAlgorithms(count);
+    const uint8_t cipher = ciphers[choice % count].pgpId;
+    const uint8_t hash = uint8_t(1 + (choice >> 3) % 3);
+    const uint8_t modes[] = {XPgpMessage::kS2KSimple, XPgpMessage::kS2KSalted, XPgpMessage::kS2KIterated};
+    const uint8_t mode = modes[(choice >> 5) % 3];
+    const uint8_t code = uint8_t(seed & 0x7F);
+    if (choice & 0x80) {
+        // Past 8383 bytes the data packet needs a five-byte length.
+        const XBlob unit = plaintext.Length() ? plaintext : fuzz::Blob(reinterpret_cast<const uint8_t*>("x"), 1);
+        while (plaintext.Length() < 8384)
+            plaintext.Append(unit);
+    }
+    XPgpMessage writer;
+    writer.SetPassword(password);
+    writer.SetAlgorithms(hash, cipher);
+    writer.SetS2K(mode, code);
+    const XBlob message = writer.Encrypt(plaintext);
+    FUZZ_CHECK(writer.Key().Length() == XPgpMessage::KeySizeById(cipher));
+    FUZZ_CHECK(writer.Salt().Length() == XPgpMessage::kSaltSize);
+
+    XPgpMessage reader;
+    reader.SetPassword(password);
+    FUZZ_CHECK(reader.Decrypt(message) == plaintext);
+    FUZZ_CHECK(reader.Hash() == hash && reader.Cipher() == cipher && reader.S2KMode() == mode);
+    FUZZ_CHECK(reader.Key() == writer.Key());
+    if (mode == XPgpMessage::kS2KIterated)
+        FUZZ_CHECK(reader.Count() == code);
+    if (mode != XPgpMessage::kS2KSimple)
+        FUZZ_CHECK(reader.Salt() == writer.Salt());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -76,5 +128,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const XBlob again = pgp.Encrypt(plaintext);
     if (!(pgp.Decrypt(again) == plaintext))
         std::abort();
+
+    const uint8_t last = data[size - 1];
+    CheckOtherParameters(password, plaintext, last, uint32_t(size * 2654435761u));
+    CheckLength(uint32_t(plaintext.Length()) * 37u + last);
+    CheckLength(uint32_t(size) << (last & 15));
     return 0;
 }

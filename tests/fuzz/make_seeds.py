@@ -1,0 +1,348 @@
+#!/usr/bin/env python3
+"""Writes the hand-made seeds of the fuzz targets into tests/fuzz/corpus/.
+
+The seeds show each target's input layout at work (see the comment at the
+top of each target); the fuzzer's own finds are merged in next to them with
+-merge=1.  Run from anywhere: python3 tests/fuzz/make_seeds.py [target...]
+"""
+import hashlib
+import os
+import random
+import struct
+import sys
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+
+
+def part(data):
+    return struct.pack(">H", len(data)) + data
+
+
+def be32(v):
+    return struct.pack(">I", v & 0xFFFFFFFF)
+
+
+def write(target, name, data):
+    folder = os.path.join(ROOT, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def cipher_seeds():
+    # control: engine | 8 record | mode choice << 4 | 0x40 AES-NI first | 0x80 damaged tables
+    engines = ["aes", "twofish", "blowfish", "cast", "tripledes"]
+    block = [16, 16, 8, 8, 8]
+    records = [
+        be32(14) + bytes(range(32)),
+        be32(3) + bytes(range(24)),
+        be32(13) + b"blowfish key!",
+        be32(16) + bytes(range(16)) + b"trailing bytes are ignored",
+        bytes(range(100, 124)) + b"more",
+    ]
+    bad_records = [be32(11) + bytes(24), be32(5) + bytes(40), be32(57) + bytes(57), bytes(19), bytes(23)]
+    for e, name in enumerate(engines):
+        b = block[e]
+        plain = bytes((i * 7) & 0xFF for i in range(9 * b + 3))
+        # MakeKey, ECB, a plaintext across the 8-block lanes, whole-block ciphertext.
+        write("cipher", f"{name}_make_ecb",
+              bytes([e | 0x00, 0x20]) + be32(20) + be32(0) + bytes([3]) + be32(0)
+              + part(b"password material") + part(plain) + part(bytes(2 * b)) + part(records[e]))
+        # A record, CBC, ciphertext that is not whole blocks, a refused second record.
+        write("cipher", f"{name}_record_cbc",
+              bytes([e | 0x08 | 0x10 | 0x40, 0x00]) + be32(0) + be32(2) + bytes([1]) + be32(0)
+              + part(records[e]) + part(plain) + part(bytes(b + 1)) + part(bad_records[e]))
+        # A refused record.
+        write("cipher", f"{name}_record_refused",
+              bytes([e | 0x08, 0x00]) + be32(0) + be32(1) + bytes([0]) + be32(0)
+              + part(bad_records[e]) + part(b"") + part(b"") + part(b""))
+        # Another mode value, and Setup with a mode value.
+        write("cipher", f"{name}_mode_other",
+              bytes([e | 0x20, 0xFF]) + be32(0xFFFFFFFF) + be32(7) + bytes([0]) + be32(0)
+              + part(b"") + part(plain[:5]) + part(bytes(b)) + part(b""))
+        write("cipher", f"{name}_setup",
+              bytes([e | 0x30, 0x41]) + be32(64) + be32(2) + bytes([2]) + be32(0)
+              + part(bytes(70)) + part(plain) + part(plain[: 3 * b]) + part(records[e]))
+    # Blowfish with damaged tables: checksum caught, and repaired so that the
+    # known-answer test must catch it.
+    write("cipher", "blowfish_damaged_checksum",
+          bytes([2 | 0x80, 0]) + be32(16) + be32(1) + bytes([0]) + be32(0x00000501)
+          + part(b"key material") + part(b"x") + part(b"") + part(b""))
+    write("cipher", "blowfish_damaged_repaired",
+          bytes([2 | 0x80, 0]) + be32(16) + be32(1) + bytes([0]) + be32(0x10000001)
+          + part(b"key material") + part(b"x") + part(b"") + part(b""))
+    # CAST with a 12-round record and TripleDES with a two-key record.
+    write("cipher", "cast_12_rounds",
+          bytes([3 | 0x08, 0]) + be32(0) + be32(1) + bytes([0]) + be32(0)
+          + part(be32(12) + bytes(range(16))) + part(b"twelve rounds") + part(b"") + part(b""))
+    write("cipher", "tripledes_two_key",
+          bytes([4 | 0x08, 0]) + be32(0) + be32(1) + bytes([0]) + be32(0)
+          + part(bytes(range(8)) * 2 + bytes(range(8))) + part(b"two keys") + part(b"") + part(b""))
+
+
+def blob_seeds():
+    def op(code, slot=0, pos=0, alt=0):
+        # opcode in the low 5 bits, the blob in bits 5-6, bit 7 picks the other blob
+        return bytes([code | (slot << 5) | (alt << 7)]) + struct.pack(">H", pos)
+
+    # The README's packing example: a long in, back out; an item appended, taken out again.
+    write("blob", "misc_example",
+          bytes([0b010]) + part(b"other blob")
+          + op(0) + be32(16909060) + b"\x00"
+          + op(1)
+          + op(2, pos=0) + b"\x00\x00"
+          + op(3, pos=0)
+          + op(0, pos=0) + be32(0xFFFFFFFF) + b"\x01"
+          + op(2, pos=0) + b"\x01\x01")
+    # Items that are not well formed: a length past the end, too few bytes, a position at the end.
+    write("blob", "malformed_items",
+          bytes([0b011]) + part(b"\x00\x00\x00\x09short") + part(b"\x00\x00")
+          + op(3, pos=0) + op(4, pos=0) + b"\x01" + op(4, pos=5) + b"\x00"
+          + op(3, slot=1, pos=0) + op(3, slot=1, pos=2))
+    # Well-formed items extracted into another blob and into the blob itself.
+    write("blob", "nested_items",
+          bytes([0b001]) + part(b"\x00\x00\x00\x0a\x00\x00\x00\x02hi\x00\x00\x00\x00tail")
+          + op(4, pos=0) + b"\x00" + op(4, pos=0) + b"\x01" + op(4, pos=0) + b"\x01")
+    # A moved-from blob as target and as source of every edit.
+    write("blob", "moved_from",
+          bytes([0b011]) + part(b"abc") + part(b"defg")
+          + op(12) + b"\x01"
+          + op(5, slot=0) + b"\x01" + op(6, slot=0) + b"\x00\x00" + op(7, slot=0) + be32(5)
+          + op(8, slot=0) + b"\x00\x00\x00\x04" + op(17, slot=0) + b"\x00\x00"
+          + op(14, slot=2, alt=1) + b"\x00" + be32(7) + op(9, slot=0)
+          + op(10, slot=0) + b"z" + op(12, slot=1, alt=1) + b"\x00" + op(11, slot=1) + b"\x00\x09"
+          + op(15, slot=0) + b"\x00\x00" + op(18, slot=0) + op(4, slot=0) + b"\x01")
+    # Every other operation once.
+    write("blob", "all_operations",
+          bytes([0b111]) + part(b"0123456789") + part(b"\x00\x00\x00\x01x") + part(b"")
+          + op(5, pos=3) + b"\x01" + op(5, pos=2) + b"\x00" + op(6, pos=4) + b"\x00\x08"
+          + op(7, pos=1) + be32(3) + op(8, pos=2) + b"\x00\x01\x00\x05" + op(9)
+          + op(10, pos=0) + b"\x7f" + op(11) + b"\x00\x30" + op(11) + b"\x00\x02"
+          + op(13) + b"\x01" + op(13, slot=2) + b"\x00" + op(14) + b"\x01" + be32(1)
+          + op(15) + b"\x10\x01" + op(16) + b"text\x00" + op(17, pos=1) + b"\x00\x03"
+          + op(18) + op(19) + b"\x00" + part(b"appended bytes") + op(4, slot=1) + b"\x00")
+
+
+def codec_seeds():
+    def wide(text):
+        return b"\x01" + text.encode("utf-16-le")
+
+    texts = {
+        "hex_blanks": b"\x00" + b"48 65 6C 6c 6F\r\n\t0a",
+        "hex_odd": b"\x00" + b"abc",
+        "hex_bad_digit": b"\x00" + b"12 3g",
+        "base64_padded": b"\x00" + b"SGVsbG8=",
+        "base64_unpadded_lines": b"\x00" + b"SGVs\r\nbG8gd29y\nbGQ",
+        "base64_misplaced_pad": b"\x00" + b"S=GVs",
+        "base64_after_pad": b"\x00" + b"SGk=SGk=",
+        "base64_single_digit": b"\x00" + b"SGVsb",
+        "base64_incomplete_pad": b"\x00" + b"SGVsbA=",
+        "base64_other_chars": b"\x00" + b"SG-Vs*bG8",
+        "wide_hex": wide("48656c6c6f"),
+        "wide_base64": wide("SGVsbG8gd29ybGQ="),
+        # U+0141 and U+FF10 are no digits, whatever their low byte says.
+        "wide_lookalikes": wide("4\u0141\uff10=="),
+        "long_data": b"\x00" + bytes(range(256)),
+    }
+    for name, data in texts.items():
+        write("codec", name, data)
+
+
+def digest_seeds():
+    def seed(flags, hash_id, passes, length, clock, message, pieces, salt, entropy):
+        return (bytes([flags, hash_id]) + be32(passes) + struct.pack(">H", length) + be32(clock)
+                + part(message) + part(pieces) + part(salt) + part(entropy))
+
+    text = b"The quick brown fox jumps over the lazy dog" * 5
+    write("digest", "sha1_iterated_96", seed(0, 2, 96, 32, 0x5F000000, b"password", b"\x03\x01", b"saltsalt", bytes(12)))
+    write("digest", "md5_salted_long", seed(1, 1, 0, 100, 1, text, b"\x3f\x40\x01", b"NaCl", bytes(range(12))))
+    write("digest", "ripemd_count_below_pattern", seed(0, 3, 0x10, 64, 0, b"a longer password than the count", b"", b"12345678", b""))
+    write("digest", "unknown_hash", seed(1, 9, 255, 16, 0xFFFFFFFF, b"abc", b"\x01", b"", b"entropy here"))
+    write("digest", "empty_everything", seed(0, 2, 0, 0, 0, b"", b"", b"", b""))
+    write("digest", "blocks_and_random", seed(1, 1, 0x30, 300, 0x12345678, bytes(range(256)) * 3, b"\x10\x40\x07", b"s", bytes(12)))
+
+
+def rsa_seeds():
+    rng = random.Random(2048)
+
+    def is_probable_prime(n):
+        if n < 2:
+            return False
+        for small in (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37):
+            if n % small == 0:
+                return n == small
+        d, r = n - 1, 0
+        while d % 2 == 0:
+            d //= 2
+            r += 1
+        for _ in range(24):
+            x = pow(rng.randrange(2, n - 1), d, n)
+            if x in (1, n - 1):
+                continue
+            for _ in range(r - 1):
+                x = pow(x, 2, n)
+                if x == n - 1:
+                    break
+            else:
+                return False
+        return True
+
+    def prime(bits):
+        while True:
+            c = rng.getrandbits(bits) | (3 << (bits - 2)) | 1
+            if is_probable_prime(c):
+                return c
+
+    def key(k):
+        e = 65537
+        while True:
+            p, q = prime(4 * k), prime(4 * k)
+            if p == q or (p - 1) % e == 0 or (q - 1) % e == 0:
+                continue
+            if p < q:
+                p, q = q, p
+            d = pow(e, -1, (p - 1) * (q - 1))
+            return dict(k=k, n=p * q, e=e, d=d, p=p, q=q, dp=d % (p - 1), dq=d % (q - 1), qinv=pow(q, -1, p))
+
+    def num(x):
+        return x.to_bytes(max(1, (x.bit_length() + 7) // 8), "big")
+
+    def item(b):
+        return be32(len(b)) + b
+
+    def public_blob(key, k=None):
+        return be32(key["k"] if k is None else k) + item(num(key["n"])) + item(num(key["e"]))
+
+    def private_blob(key, k=None, **changes):
+        v = dict(key, **changes)
+        return be32(v["k"] if k is None else k) + b"".join(
+            item(num(v[name])) for name in ("n", "d", "p", "q", "dp", "dq", "qinv"))
+
+    def mask_gen(z, length):
+        # The counter after z is the byte offset of its block: 0, 20, 40, ...
+        out, counter = b"", 0
+        while len(out) < length:
+            out += hashlib.sha1(z + be32(counter)).digest()
+            counter += 20
+        return out[:length]
+
+    def xor(a, b):
+        return bytes(x ^ y for x, y in zip(a, b))
+
+    def encrypt(key, message):
+        k, out = key["k"], b""
+        label = hashlib.sha1(bytes(4)).digest()
+        for pos in range(0, len(message), k - 42):
+            chunk = message[pos:pos + k - 42]
+            db = label + bytes(k - 21 - 20 - len(chunk) - 1) + b"\x01" + chunk
+            while True:
+                seed = bytes(rng.getrandbits(8) for _ in range(20))
+                masked_db = xor(db, mask_gen(seed, k - 21))
+                em = xor(seed, mask_gen(masked_db, 20)) + masked_db
+                if int.from_bytes(em, "big") < key["n"]:
+                    break
+            out += pow(int.from_bytes(em, "big"), key["e"], key["n"]).to_bytes(k, "big")
+        return out
+
+    def sign(key, data):
+        k = key["k"]
+        block = b"\x01" + b"\xff" * (k - 23) + b"\x00" + hashlib.sha1(data).digest()
+        return pow(int.from_bytes(block, "big"), key["d"], key["n"]).to_bytes(k, "big")
+
+    def seed(mode, *parts):
+        return bytes([mode]) + b"".join(part(x) for x in parts)
+
+    big = key(256)
+    small = key(64)
+    message = bytes(range(256)) + b"two blocks of 2048-bit RSA"
+    write("rsa", "import_2048_cipher",
+          seed(0x04, public_blob(big), private_blob(big), message, encrypt(big, message)))
+    write("rsa", "import_2048_private_only_signature",
+          seed(0x0A, b"", private_blob(big), b"signed data", sign(big, b"signed data")))
+    # An even d matches neither dP and dQ nor any exponent: no CRT, no check
+    # exponent, two computations per block (the slowest private half alone).
+    write("rsa", "import_2048_even_d",
+          seed(0x02, b"", private_blob(big, d=big["d"] + 1), message, encrypt(big, message)))
+    # A 2048-bit e (and d): every public step costs a full exponentiation.
+    phi = (big["p"] - 1) * (big["q"] - 1)
+    while True:
+        e = rng.getrandbits(2040) | (1 << 2039) | 1
+        try:
+            d = pow(e, -1, phi)
+            break
+        except ValueError:
+            continue
+    wide = dict(big, e=e, d=d, dp=d % (big["p"] - 1), dq=d % (big["q"] - 1))
+    write("rsa", "import_2048_large_e",
+          seed(0x06, public_blob(wide), private_blob(wide), message, encrypt(wide, message)))
+    # Numbers longer than k: refused on import whatever their size.
+    write("rsa", "import_oversized_e",
+          seed(0x00, public_blob(dict(big, e=rng.getrandbits(8 * 300) | 1)), b"", b"data", b""))
+    write("rsa", "import_oversized_d",
+          seed(0x02, b"", private_blob(small, d=rng.getrandbits(8 * 5000)), b"data", b""))
+    # k far above the numbers: imports work; Encrypt and Sign refuse, Decrypt
+    # reads 4096-byte blocks modulo a 512-bit n.
+    write("rsa", "import_k4096_small_numbers",
+          seed(0x00, public_blob(small, k=4096), private_blob(small, k=4096), b"data", bytes(range(256)) * 16))
+    # A full 4096-byte modulus (import and export only), the last part taking the rest of the input.
+    n4096 = rng.getrandbits(8 * 4096) | (1 << (8 * 4096 - 1)) | 1
+    write("rsa", "import_k4096_full_modulus",
+          bytes([0x00]) + part(be32(4096) + item(num(n4096)) + item(b"\x03")) + part(b"") + part(b"")
+          + b"\xff\xff" + bytes(range(256)) * 20)
+    # k outside 43 ... 4096: every operation refuses before any work.
+    write("rsa", "import_k_too_large",
+          seed(0x00, public_blob(small, k=5000), private_blob(small, k=5000), b"data", bytes(5000)))
+    write("rsa", "import_k_too_small",
+          seed(0x02, public_blob(small, k=42), private_blob(small, k=42), b"data", bytes(42)))
+    # Moduli no blinding number can be drawn for (2), or inverted for (even).
+    write("rsa", "import_modulus_two",
+          seed(0x02, b"", private_blob(dict(small, n=2, d=1, p=1, q=2, dp=1, dq=1, qinv=1)), b"data", bytes(64)))
+    write("rsa", "import_even_modulus",
+          seed(0x02, b"", private_blob(dict(small, n=small["n"] + 1)), b"data", bytes(63) + b"\x05"))
+    # Generated keys whose first prime is 1 modulo 65537, so that e steps on
+    # to the next prime (the seed was found by trying "e steps 0", "e steps 1", ...).
+    write("rsa", "keygen_e_steps", seed(0x01, b"e steps 280216", b"seed two", b"data", b""))
+    # Generated keys: a ciphertext of zeros decrypts to no valid block.
+    write("rsa", "keygen_zero_cipher", seed(0x01, b"seed one", b"seed two", b"data", bytes(64)))
+    write("rsa", "keygen_128_adx_sha", seed(0x0F, b"first seed", b"second seed", b"x" * 200, b""))
+    # Blocks the harness encodes: no separator byte, another label, a separator that is not 01.
+    write("rsa", "decode_no_separator", seed(0x11, b"seed one", b"seed two", b"\x00", b""))
+    write("rsa", "decode_wrong_label", seed(0x15, b"seed one", b"seed two", b"\x01label", b""))
+    write("rsa", "decode_any_separator", seed(0x19, b"seed one", b"seed two", b"\x00\x00\x00\x9fmessage", b""))
+
+
+def bigint_seeds():
+    def seed(control, field, u, v, m, e):
+        return bytes([control]) + be32(field) + part(u) + part(v) + part(m) + part(e)
+
+    def num(x, length=None):
+        return x.to_bytes(length or max(1, (x.bit_length() + 7) // 8), "big")
+
+    rng = random.Random(64)
+    big = rng.getrandbits(8 * 300)
+    write("bigint", "zeros", seed(0, 0, b"", b"\x00\x00", b"", b""))
+    write("bigint", "ones", seed(1, 1, b"\x01", b"\x01", b"\x01", b"\x01"))
+    # Quotient digits at the limb boundaries of both widths: 2^64 - 1, 2^32, 2^128 - 1.
+    write("bigint", "limb_edges", seed(0, 64, num(2**192 - 1), num(2**64 - 1), num(2**128 - 1), num(2**32)))
+    write("bigint", "long_division", seed(0, 0x12345678, num(big), num(big >> 1000 | 1), num(rng.getrandbits(1024) | 1),
+                                          num(rng.getrandbits(1024))))
+    # An even modulus (no Montgomery form) and a one-limb one.
+    write("bigint", "even_modulus", seed(0, 7, num(rng.getrandbits(900)), num(12), num(rng.getrandbits(512) << 1),
+                                         num(rng.getrandbits(300))))
+    write("bigint", "one_limb_modulus", seed(0, 3, num(rng.getrandbits(200)), num(97), num(0xFFFFFFFFFFFFFFC5),
+                                             num(65537)))
+    write("bigint", "inverse_coprime", seed(0, 1, num(65537), num(2**61 - 1), num((2**127 - 1) * (2**89 - 1)),
+                                            num(3)))
+    # Prime search: from a small number (every candidate below 20393 is a table prime),
+    # across several sieve windows, and at 2047 = 23 * 89, a strong pseudoprime to base 2.
+    write("bigint", "primes_small_start", seed(1, 0x7FF, num(3), b"", b"", b""))
+    write("bigint", "primes_large_start", seed(1, 0x700, num(rng.getrandbits(256) | 2**255), b"", b"", b""))
+    write("bigint", "strong_pseudoprime", seed(1, 10, num(2047), num(2047), num(2047), num(2046)))
+
+
+SEEDS = {"cipher": cipher_seeds, "blob": blob_seeds, "codec": codec_seeds, "digest": digest_seeds,
+         "rsa": rsa_seeds, "bigint": bigint_seeds}
+
+if __name__ == "__main__":
+    for target in sys.argv[1:] or SEEDS:
+        SEEDS[target]()
