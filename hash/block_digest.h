@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/bytes.h"
+#include "core/wipe.h"
 #include "hash/digest.h"
 
 #include <cstddef>
@@ -12,6 +13,12 @@
 class XBlockDigest : public XDigest {
 public:
     static constexpr size_t kBlockSize = 64;
+
+    ~XBlockDigest() override
+    {
+        SecureWipe(buffer_, sizeof buffer_);
+        SecureWipe(&total_, sizeof total_);
+    }
 
     using XDigest::Update;
     void Update(const uint8_t* data, size_t length) final;

@@ -41,6 +41,8 @@ uint32_t HashSizeById(uint8_t id);
 
 // An incremental digest: Reset, any number of Updates, Finish.  Finish
 // returns the digest and leaves the context to be Reset before reuse.
+// A context overwrites its state with zeros when it is destroyed: contexts
+// hash passwords and keys, and none may leave them in freed memory.
 class XDigest {
 public:
     virtual ~XDigest() = default;
@@ -49,6 +51,8 @@ public:
     virtual void Update(const uint8_t* data, size_t length) = 0;
     void Update(const XBlob& data) { Update(data.Data(), data.Length()); }
     virtual XBlob Finish() = 0;
+    // An independent context in the same state (same input taken so far).
+    virtual std::unique_ptr<XDigest> Clone() const = 0;
 };
 
 // A fresh, reset context for the id; throws like HashFunctionById.

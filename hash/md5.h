@@ -11,6 +11,8 @@ public:
     uint32_t Size() const override { return kSize; }
     void Reset() override;
     XBlob Finish() override;
+    std::unique_ptr<XDigest> Clone() const override { return std::make_unique<XMd5>(*this); }
+    ~XMd5() override { SecureWipe(state_, sizeof state_); }
 
     // Compresses whole 64-byte blocks into the four chaining words.
     static void CompressBlocks(uint32_t state[4], const uint8_t* blocks, size_t count);

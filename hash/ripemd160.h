@@ -11,6 +11,8 @@ public:
     uint32_t Size() const override { return kSize; }
     void Reset() override;
     XBlob Finish() override;
+    std::unique_ptr<XDigest> Clone() const override { return std::make_unique<XRipemd160>(*this); }
+    ~XRipemd160() override { SecureWipe(state_, sizeof state_); }
 
     // Compresses whole 64-byte blocks into the five chaining words.
     static void CompressBlocks(uint32_t state[5], const uint8_t* blocks, size_t count);

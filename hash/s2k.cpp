@@ -3,39 +3,15 @@
 #include "core/wipe.h"
 #include "hash/digest.h"
 #include "hash/md5.h"
-#include "hash/ripemd160.h"
 #include "hash/sha1.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <new>
+#include <memory>
 #include <vector>
 
 namespace {
-
-// A digest context in storage of its own, overwritten with zeros when the
-// context goes: every context here has seen the password (chaining words,
-// buffered input), so none may leave it behind in freed stack or heap memory.
-template <class Digest>
-class XWipedDigest {
-public:
-    XWipedDigest() { new (storage_) Digest(); }
-    explicit XWipedDigest(const Digest& from) { new (storage_) Digest(from); }
-    XWipedDigest(const XWipedDigest&) = delete;
-    XWipedDigest& operator=(const XWipedDigest&) = delete;
-    ~XWipedDigest()
-    {
-        Get().~Digest();
-        SecureWipe(storage_, sizeof storage_);
-    }
-
-    Digest& Get() { return *std::launder(reinterpret_cast<Digest*>(storage_)); }
-    Digest* operator->() { return &Get(); }
-
-private:
-    alignas(Digest) unsigned char storage_[sizeof(Digest)];
-};
 
 // The preimage of a derivation: `total` bytes of the endless repetition of
 // `pattern`.  It is fed from one buffer of whole repetitions (a few kilobytes
@@ -58,8 +34,7 @@ public:
     XPreimage& operator=(const XPreimage&) = delete;
     ~XPreimage() { SecureWipe(chunk_.data(), chunk_.size()); }
 
-    template <class Digest>
-    void FeedInto(Digest& digest) const
+    void FeedInto(XDigest& digest) const
     {
         if (total_ == 0)
             return;
@@ -79,39 +54,29 @@ private:
 
 // The several-contexts rule: digest i hashes i zero bytes, then the preimage.
 // The context that has taken i zero bytes is carried from one digest to the
-// next (one more zero byte each time) and copied for each digest, so the
+// next (one more zero byte each time) and cloned for each digest, so the
 // cost is the preimage once per digest, not a zero prefix that grows with
-// the output.
-template <class Digest>
-XBlob DeriveWith(uint32_t length, const XPreimage& preimage)
+// the output.  Every context wipes itself when it goes (it has seen the
+// password).
+XBlob Derive(uint8_t hash, uint32_t length, const XBlob& pattern, uint64_t preimageLength)
 {
+    // The digests' own table refuses an unknown id ("Unsupported algorithm")
+    // before the preimage is built or anything is hashed.
+    std::unique_ptr<XDigest> zeros = NewDigestById(hash);
+    const uint32_t size = zeros->Size();
+    const XPreimage preimage(pattern, preimageLength);
     static const uint8_t zero = 0;
-    const uint32_t size = Digest::kSize;
     XBlob result(length);
-    XWipedDigest<Digest> zeros;
     while (result.Length() < length) {
         {
-            XWipedDigest<Digest> block(zeros.Get());
-            preimage.FeedInto(block.Get());
+            std::unique_ptr<XDigest> block = zeros->Clone();
+            preimage.FeedInto(*block);
             const XBlob digest = block->Finish();
             result.AppendBytes(digest.Data(), std::min(size, length - result.Length()));
         }
         zeros->Update(&zero, 1);
     }
     return result;
-}
-
-XBlob Derive(uint8_t hash, uint32_t length, const XBlob& pattern, uint64_t preimageLength)
-{
-    // The digests' own table refuses an unknown id ("Unsupported algorithm")
-    // before the preimage is built or anything is hashed.
-    HashSizeById(hash);
-    const XPreimage preimage(pattern, preimageLength);
-    switch (hash) {
-    case 1: return DeriveWith<XMd5>(length, preimage);
-    case 2: return DeriveWith<XSha1>(length, preimage);
-    default: return DeriveWith<XRipemd160>(length, preimage); // 3, the one id left
-    }
 }
 
 XBlob Concatenate(const XBlob& first, const XBlob& second)
@@ -158,19 +123,20 @@ XBlob ExpandSeed(const XBlob& seed, uint32_t length)
     // t grows by the 36 bytes of each round, so running contexts over t are
     // carried along and copied for each round's digests instead of hashing t
     // from the start every time.
-    XWipedDigest<XMd5> md5;
-    XWipedDigest<XSha1> sha1;
-    md5->Update(seed);
-    sha1->Update(seed);
+    // The contexts wipe themselves when they go.
+    XMd5 md5;
+    XSha1 sha1;
+    md5.Update(seed);
+    sha1.Update(seed);
     XBlob result(length);
     while (result.Length() < length) {
-        XWipedDigest<XMd5> md5Round(md5.Get());
-        XWipedDigest<XSha1> sha1Round(sha1.Get());
-        const XBlob a = md5Round->Finish();
-        const XBlob b = sha1Round->Finish();
+        XMd5 md5Round(md5);
+        XSha1 sha1Round(sha1);
+        const XBlob a = md5Round.Finish();
+        const XBlob b = sha1Round.Finish();
         for (const XBlob* part : {&a, &b}) {
-            md5->Update(*part);
-            sha1->Update(*part);
+            md5.Update(*part);
+            sha1.Update(*part);
             result.AppendBytes(part->Data(), std::min(part->Length(), length - result.Length()));
         }
     }

@@ -29,6 +29,8 @@ public:
     uint32_t Size() const override { return kSize; }
     void Reset() override;
     XBlob Finish() override;
+    std::unique_ptr<XDigest> Clone() const override { return std::make_unique<XSha1>(*this); }
+    ~XSha1() override { SecureWipe(state_, sizeof state_); }
 
     // Compresses whole 64-byte blocks into the five chaining words with the
     // given engine, which must be available.
