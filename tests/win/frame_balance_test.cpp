@@ -21,141 +21,86 @@ protected:
     ComPtr<IZELCryptoMisc> misc;
 };
 
-// One call per frame path, with the source a blob double.
-struct PathCase {
-    const char* name;
-    const char* start;     // the double's bytes
-    HRESULT getBuffer;     // what its GetBuffer answers
-    HRESULT expected;
-    const char* after;     // the double's bytes afterwards
-    std::function<HRESULT(IZELCryptoMisc*, IDispatch*)> call;
-};
-
-HRESULT ExtractBlobHandingOutNothingOnFailure(IZELCryptoMisc* misc, IDispatch* src, LONG pos)
-{
-    FakeBlob sentinel;
-    IDispatch* out = &sentinel;
-    const HRESULT hr = misc->ExtractBlobFromBlob(src, pos, &out);
-    if (FAILED(hr)) {
-        EXPECT_EQ(out, nullptr) << "a failed call handed out a blob";
-        EXPECT_EQ(sentinel.Refs(), 1) << "the previous value of the out pointer was touched";
-    } else if (out) {
-        out->Release();
-    }
-    return hr;
-}
-
 TEST_F(FrameBalance, EveryPathUnlocksAndReleasesTheSource)
 {
-    const PathCase cases[] = {
-        {"InsertLong success", "aabb", S_OK, S_OK, "aa01020304bb",
-         [](IZELCryptoMisc* m, IDispatch* s) { return m->InsertLongToBlob(s, 1, 0x01020304); }},
-        {"InsertLong bad position", "aabb", S_OK, E_INVALIDARG, "aabb",
-         [](IZELCryptoMisc* m, IDispatch* s) { return m->InsertLongToBlob(s, 3, 1); }},
-        {"InsertLong GetBuffer fails", "aabb", E_ACCESSDENIED, E_ACCESSDENIED, "aabb",
-         [](IZELCryptoMisc* m, IDispatch* s) { return m->InsertLongToBlob(s, 0, 1); }},
-        {"ExtractLong success", "0102030405", S_OK, S_OK, "05",
-         [](IZELCryptoMisc* m, IDispatch* s) {
-             LONG v = 0;
-             const HRESULT hr = m->ExtractLongFromBlob(s, 0, &v);
-             EXPECT_EQ(v, 0x01020304);
-             return hr;
-         }},
-        {"ExtractLong short read", "010203", S_OK, E_INVALIDARG, "010203",
-         [](IZELCryptoMisc* m, IDispatch* s) {
-             LONG v = 0;
-             return m->ExtractLongFromBlob(s, 0, &v);
-         }},
-        {"ExtractLong GetBuffer fails", "01020304", E_OUTOFMEMORY, E_OUTOFMEMORY, "01020304",
-         [](IZELCryptoMisc* m, IDispatch* s) {
-             LONG v = 0;
-             return m->ExtractLongFromBlob(s, 0, &v);
-         }},
-        {"ExtractBlob success", "0000000141ff", S_OK, S_OK, "ff",
-         [](IZELCryptoMisc* m, IDispatch* s) { return ExtractBlobHandingOutNothingOnFailure(m, s, 0); }},
-        {"ExtractBlob bad position", "00000000", S_OK, E_INVALIDARG, "00000000",
-         [](IZELCryptoMisc* m, IDispatch* s) { return ExtractBlobHandingOutNothingOnFailure(m, s, -1); }},
-        {"ExtractBlob alarm", "0000000541", S_OK, E_FAIL, "0000000541",
-         [](IZELCryptoMisc* m, IDispatch* s) { return ExtractBlobHandingOutNothingOnFailure(m, s, 0); }},
-        {"ExtractBlob GetBuffer fails", "00000000", E_ACCESSDENIED, E_ACCESSDENIED, "00000000",
-         [](IZELCryptoMisc* m, IDispatch* s) { return ExtractBlobHandingOutNothingOnFailure(m, s, 0); }},
-        {"InsertBlob of itself", "0102", S_OK, S_OK, "0000000201020102",
-         [](IZELCryptoMisc* m, IDispatch* s) { return m->InsertBlobToBlob(s, 0, s); }},
-        {"InsertBlob of itself, bad position", "0102", S_OK, E_INVALIDARG, "0102",
-         [](IZELCryptoMisc* m, IDispatch* s) { return m->InsertBlobToBlob(s, -1, s); }},
-        {"InsertBlob of itself, GetBuffer fails", "0102", E_ACCESSDENIED, E_ACCESSDENIED, "0102",
-         [](IZELCryptoMisc* m, IDispatch* s) { return m->InsertBlobToBlob(s, 0, s); }},
-        {"InsertBlob, second argument not a blob", "0102", S_OK, E_FAIL, "0102",
-         [](IZELCryptoMisc* m, IDispatch* s) {
-             FakeDispatch other;
-             const HRESULT hr = m->InsertBlobToBlob(s, 0, &other);
-             EXPECT_EQ(other.Refs(), 1);
-             return hr;
-         }},
-        {"InsertBlob, second argument null", "0102", S_OK, E_FAIL, "0102",
-         [](IZELCryptoMisc* m, IDispatch* s) { return m->InsertBlobToBlob(s, 0, nullptr); }},
+    IZELCryptoMisc* m = misc.Get();
+    const BalanceMember insertLong{"InsertLongToBlob", [m](IDispatch* s, IDispatch*, IDispatch**) {
+                                       return m->InsertLongToBlob(s, 1, 0x01020304);
+                                   }};
+    const BalanceMember insertLongAt3{"InsertLongToBlob at 3", [m](IDispatch* s, IDispatch*, IDispatch**) {
+                                          return m->InsertLongToBlob(s, 3, 1);
+                                      }};
+    const BalanceMember extractLong{"ExtractLongFromBlob", [m](IDispatch* s, IDispatch*, IDispatch**) {
+                                        LONG v = 0;
+                                        const HRESULT hr = m->ExtractLongFromBlob(s, 0, &v);
+                                        EXPECT_EQ(v, SUCCEEDED(hr) ? 0x01020304 : 0);
+                                        return hr;
+                                    }};
+    const BalanceMember extractBlob{"ExtractBlobFromBlob",
+                                    [m](IDispatch* s, IDispatch*, IDispatch** r) { return m->ExtractBlobFromBlob(s, 0, r); },
+                                    false, true};
+    const BalanceMember extractBlobAtMinus1{
+        "ExtractBlobFromBlob at -1", [m](IDispatch* s, IDispatch*, IDispatch** r) { return m->ExtractBlobFromBlob(s, -1, r); },
+        false, true};
+    const BalanceMember insertItself{"InsertBlobToBlob of itself",
+                                     [m](IDispatch* s, IDispatch*, IDispatch**) { return m->InsertBlobToBlob(s, 0, s); }};
+    const BalanceMember insertItselfAtMinus1{
+        "InsertBlobToBlob of itself at -1",
+        [m](IDispatch* s, IDispatch*, IDispatch**) { return m->InsertBlobToBlob(s, -1, s); }};
+    const BalanceMember insertNotABlob{"InsertBlobToBlob of a non-blob", [m](IDispatch* s, IDispatch*, IDispatch**) {
+                                           FakeDispatch other;
+                                           const HRESULT hr = m->InsertBlobToBlob(s, 0, &other);
+                                           EXPECT_EQ(other.Refs(), 1);
+                                           return hr;
+                                       }};
+    const BalanceMember insertNull{"InsertBlobToBlob of null", [m](IDispatch* s, IDispatch*, IDispatch**) {
+                                       return m->InsertBlobToBlob(s, 0, nullptr);
+                                   }};
+    const BalanceMember insertTwo{"InsertBlobToBlob of another",
+                                  [m](IDispatch* s, IDispatch* v, IDispatch**) { return m->InsertBlobToBlob(s, 1, v); },
+                                  true};
+
+    // A blob given twice is locked once per argument (the lock nests); an
+    // argument that is no blob is found before anything is locked.
+    const BalanceRow rows[] = {
+        {"InsertLong success", &insertLong, {"aabb", S_OK, false, 1, "aa01020304bb"}, {}, S_OK, nullptr},
+        {"InsertLong bad position", &insertLongAt3, {"aabb"}, {}, E_INVALIDARG, nullptr},
+        {"InsertLong GetBuffer fails", &insertLong, {"aabb", E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr},
+        {"InsertLong failing GetBuffer is returned as it is", &insertLong,
+         {"00", HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)}, {}, HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), nullptr},
+        {"InsertLong null buffer", &insertLong, {"00", S_OK, true}, {}, E_POINTER, nullptr},
+        {"ExtractLong success", &extractLong, {"0102030405", S_OK, false, 1, "05"}, {}, S_OK, nullptr},
+        {"ExtractLong short read", &extractLong, {"010203"}, {}, E_INVALIDARG, nullptr},
+        {"ExtractLong GetBuffer fails", &extractLong, {"01020304", E_OUTOFMEMORY}, {}, E_OUTOFMEMORY, nullptr},
+        {"ExtractBlob success", &extractBlob, {"0000000141ff", S_OK, false, 1, "ff"}, {}, S_OK, nullptr},
+        {"ExtractBlob bad position", &extractBlobAtMinus1, {"00000000"}, {}, E_INVALIDARG, nullptr},
+        {"ExtractBlob alarm", &extractBlob, {"0000000541"}, {}, E_FAIL, kDataCorrupted},
+        {"ExtractBlob GetBuffer fails", &extractBlob, {"00000000", E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr},
+        {"InsertBlob of itself", &insertItself, {"0102", S_OK, false, 2, "0000000201020102"}, {}, S_OK, nullptr},
+        {"InsertBlob of itself, bad position", &insertItselfAtMinus1, {"0102", S_OK, false, 2}, {}, E_INVALIDARG, nullptr},
+        {"InsertBlob of itself, GetBuffer fails", &insertItself, {"0102", E_ACCESSDENIED, false, 2}, {}, E_ACCESSDENIED,
+         nullptr},
+        {"InsertBlob, second argument not a blob", &insertNotABlob, {"0102", S_OK, false, 0}, {}, E_FAIL, kNotABlob, &IID_IZELCryptoMisc},
+        {"InsertBlob, second argument null", &insertNull, {"0102", S_OK, false, 0}, {}, E_FAIL, kNotABlob, &IID_IZELCryptoMisc},
+        {"InsertBlob of another", &insertTwo, {"aabb", S_OK, false, 1, "aa000000020102bb"}, {"0102"}, S_OK, nullptr},
+        {"InsertBlob of another, its GetBuffer fails", &insertTwo, {"aabb"}, {"0102", E_ACCESSDENIED},
+         E_ACCESSDENIED, nullptr},
     };
-    for (const PathCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeBlob blob(c.start);
-        blob.getBufferResult = c.getBuffer;
-        ClearErrorRecord();
-        EXPECT_HR(c.expected, c.call(misc.Get(), static_cast<IDispatch*>(&blob)));
-        EXPECT_TRUE(Balanced(blob));
-        EXPECT_EQ(HexOf(blob.buffer), c.after);
-        // Only the alarm and the argument check leave a record.
-        EXPECT_EQ(TakeErrorRecord().present, c.expected == E_FAIL);
-    }
+    for (const BalanceRow& row : rows)
+        RunBalanceRow(row, kMiscProgId);
 }
 
-// A failed GetBuffer is handed back as it is, without an error record.
-TEST_F(FrameBalance, GetBufferFailureIsReturnedWithoutRecord)
+// The first argument of InsertBlobToBlob is not a blob: the second is never
+// locked (the table above covers the paths where both are blobs).
+TEST_F(FrameBalance, SecondBlobUntouchedWhenTheFirstIsNoBlob)
 {
-    FakeBlob blob("00");
-    blob.getBufferResult = HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
-    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), misc->InsertLongToBlob(&blob, 0, 1));
-    EXPECT_FALSE(TakeErrorRecord().present);
-    EXPECT_TRUE(Balanced(blob));
-}
-
-// A blob that claims success but hands out no buffer must not be written
-// through; the call fails and stays balanced.
-TEST_F(FrameBalance, NullBufferIsAFailure)
-{
-    FakeBlob blob("00");
-    blob.handOutNull = true;
-    EXPECT_TRUE(FAILED(misc->InsertLongToBlob(&blob, 0, 1)));
-    EXPECT_TRUE(Balanced(blob));
-    EXPECT_EQ(HexOf(blob.buffer), "00");
-}
-
-// Two different doubles in InsertBlobToBlob: both locked and unlocked once,
-// the second read but not changed.
-TEST_F(FrameBalance, TwoBlobsAreBothBalanced)
-{
-    FakeBlob target("aabb");
     FakeBlob value("0102");
-    ASSERT_HR(S_OK, misc->InsertBlobToBlob(&target, 1, &value));
-    EXPECT_EQ(HexOf(target.buffer), "aa000000020102bb");
-    EXPECT_EQ(HexOf(value.buffer), "0102");
-    EXPECT_EQ(target.locks, 1);
-    EXPECT_EQ(value.locks, 1);
-    EXPECT_TRUE(Balanced(target));
-    EXPECT_TRUE(Balanced(value));
-
-    // The second argument's buffer fails: the first one is unlocked as well.
-    value.getBufferResult = E_ACCESSDENIED;
-    EXPECT_HR(E_ACCESSDENIED, misc->InsertBlobToBlob(&target, 0, &value));
-    EXPECT_TRUE(Balanced(target));
-    EXPECT_TRUE(Balanced(value));
-    EXPECT_EQ(HexOf(target.buffer), "aa000000020102bb");
-
-    // The first argument is not a blob: the second is never locked.
     FakeDispatch other;
     EXPECT_HR(E_FAIL, misc->InsertBlobToBlob(&other, 0, &value));
-    EXPECT_EQ(value.locks, value.unlocks);
+    EXPECT_EQ(value.locks, 0);
     EXPECT_TRUE(Balanced(value));
     EXPECT_EQ(other.Refs(), 1);
+    EXPECT_EQ(HexOf(value.buffer), "0102");
 }
 
 // A blob component may hand over an empty buffer with no storage at all; the

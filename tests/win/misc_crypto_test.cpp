@@ -169,41 +169,30 @@ TEST_F(MiscCrypto, SourcesThatAreNotBlobs)
 // Every digest and checksum path with a blob double as the source.
 TEST_F(MiscCrypto, DigestsAndChecksumsBalanceTheSource)
 {
-    for (HRESULT getBuffer : {S_OK, E_ACCESSDENIED}) {
-        SCOPED_TRACE(HrText(getBuffer));
-        for (const NamedDigest& d : kDigests) {
-            SCOPED_TRACE(d.name);
-            FakeBlob src("616263");
-            src.getBufferResult = getBuffer;
-            FakeBlob sentinel;
-            IDispatch* out = &sentinel;
-            ClearErrorRecord();
-            EXPECT_HR(getBuffer, (misc.Get()->*d.method)(&src, &out));
-            auto result = ComPtr<IDispatch>::Attach(out == &sentinel ? nullptr : out);
-            EXPECT_EQ(src.locks, 1);
-            EXPECT_TRUE(Balanced(src));
-            EXPECT_EQ(sentinel.Refs(), 1);
-            EXPECT_EQ(HexOf(src.buffer), "616263");
-            if (FAILED(getBuffer)) {
-                EXPECT_FALSE(result);
-                EXPECT_FALSE(TakeErrorRecord().present);
-            } else {
-                EXPECT_TRUE(result);
-            }
-        }
-        for (ChecksumMethod method : {&IZELCryptoMisc::CRC32, &IZELCryptoMisc::CRC24}) {
-            FakeBlob src("313233343536373839");
-            src.getBufferResult = getBuffer;
-            ULONG value = 12345;
-            EXPECT_HR(getBuffer, (misc.Get()->*method)(&src, &value));
-            EXPECT_EQ(src.locks, 1);
-            EXPECT_TRUE(Balanced(src));
-            if (FAILED(getBuffer)) {
-                EXPECT_EQ(value, 12345u);
-            } else {
-                EXPECT_TRUE(value == 0xCBF43926u || value == 0x21CF02u) << std::hex << value;
-            }
-        }
+    IZELCryptoMisc* m = misc.Get();
+    std::vector<BalanceMember> members;
+    for (const NamedDigest& d : kDigests) {
+        const DigestMethod method = d.method;
+        members.push_back({d.name, [m, method](IDispatch* s, IDispatch*, IDispatch** r) { return (m->*method)(s, r); },
+                           false, true});
+    }
+    for (ChecksumMethod method : {&IZELCryptoMisc::CRC32, &IZELCryptoMisc::CRC24}) {
+        members.push_back({"checksum", [m, method](IDispatch* s, IDispatch*, IDispatch**) {
+                               ULONG value = 12345;
+                               const HRESULT hr = (m->*method)(s, &value);
+                               if (FAILED(hr)) {
+                                   EXPECT_EQ(value, 12345u);
+                               } else {
+                                   EXPECT_TRUE(value == 0xCBF43926u || value == 0x21CF02u) << std::hex << value;
+                               }
+                               return hr;
+                           }});
+    }
+    for (const BalanceMember& member : members) {
+        const bool digest = member.returnsBlob;
+        const std::string bytes = digest ? "616263" : "313233343536373839";
+        for (HRESULT getBuffer : {S_OK, E_ACCESSDENIED})
+            RunBalanceRow({member.name, &member, {bytes, getBuffer}, {}, getBuffer, nullptr}, kMiscProgId);
     }
 }
 
@@ -450,44 +439,31 @@ TEST_F(MiscCrypto, KeygenPasswordThatIsNotABlob)
 // call with its HRESULT and no record.
 TEST_F(MiscCrypto, KeygenBalancesPasswordAndSalt)
 {
+    LONG hash = 0, length = 0;
+    const BalanceMember keygen{"Keygen", [&](IDispatch* password, IDispatch* salt, IDispatch** r) {
+                                   return misc->Keygen(hash, length, password, salt, 96, r);
+                               },
+                               true, true, true};
     struct Case {
-        const char* name;
         LONG hash;
         LONG length;
-        HRESULT passwordBuffer;
-        HRESULT saltBuffer;
-        HRESULT expected;
-        int saltLocks; // 0: the salt is not used
+        BalanceRow row;
     };
+    const std::string password = "70617373";
+    const std::string salt = "0102030405060708";
     const Case cases[] = {
-        {"iterated", 2, 30, S_OK, S_OK, S_OK, 1},
-        {"expand seed", 0, 30, S_OK, S_OK, S_OK, 0},
-        {"unknown id", 4, 30, S_OK, S_OK, E_FAIL, 1},
-        {"negative length", 2, -5, S_OK, S_OK, E_UNEXPECTED, 1},
-        {"password GetBuffer fails", 2, 30, E_ACCESSDENIED, S_OK, E_ACCESSDENIED, 1},
-        {"salt GetBuffer fails", 2, 30, S_OK, E_OUTOFMEMORY, E_OUTOFMEMORY, 1},
-        {"salt GetBuffer fails, hash 0", 0, 30, S_OK, E_OUTOFMEMORY, S_OK, 0},
+        {2, 30, {"iterated", &keygen, {password}, {salt}, S_OK, nullptr}},
+        {0, 30, {"expand seed", &keygen, {password}, {salt, S_OK, false, 0}, S_OK, nullptr}},
+        {4, 30, {"unknown id", &keygen, {password}, {salt}, E_FAIL, L"Crypto System: Unsupported algorithm"}},
+        {2, -5, {"negative length", &keygen, {password}, {salt}, E_UNEXPECTED, nullptr}},
+        {2, 30, {"password GetBuffer fails", &keygen, {password, E_ACCESSDENIED}, {salt}, E_ACCESSDENIED, nullptr}},
+        {2, 30, {"salt GetBuffer fails", &keygen, {password}, {salt, E_OUTOFMEMORY}, E_OUTOFMEMORY, nullptr}},
+        {0, 30, {"salt GetBuffer fails, hash 0", &keygen, {password}, {salt, E_OUTOFMEMORY, false, 0}, S_OK, nullptr}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeBlob password("70617373");
-        FakeBlob salt("0102030405060708");
-        password.getBufferResult = c.passwordBuffer;
-        salt.getBufferResult = c.saltBuffer;
-        IDispatch* out = nullptr;
-        ClearErrorRecord();
-        EXPECT_HR(c.expected, misc->Keygen(c.hash, c.length, &password, &salt, 96, &out));
-        auto result = ComPtr<IDispatch>::Attach(out);
-        EXPECT_EQ(bool(result), SUCCEEDED(c.expected));
-        EXPECT_EQ(password.locks, 1);
-        EXPECT_TRUE(Balanced(password));
-        EXPECT_EQ(salt.locks, c.saltLocks);
-        EXPECT_TRUE(Balanced(salt));
-        EXPECT_EQ(HexOf(password.buffer), "70617373");
-        EXPECT_EQ(HexOf(salt.buffer), "0102030405060708");
-        if (c.expected != E_FAIL) {
-            EXPECT_FALSE(TakeErrorRecord().present);
-        }
+        hash = c.hash;
+        length = c.length;
+        RunBalanceRow(c.row, kMiscProgId);
     }
 }
 

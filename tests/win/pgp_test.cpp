@@ -690,50 +690,55 @@ TEST_F(Pgp, ArgumentsThatAreNoBlobs)
     EXPECT_EQ(Decrypt(WithPassword(L"6b6579").Get(), m.bytes).bytes, BytesOfText("still"));
 }
 
-// Every blob the object is handed is locked and unlocked in pairs and let go,
+// Every blob the object is handed is locked and unlocked once and let go,
 // whether the call succeeds or fails.
-TEST_F(Pgp, BlobsAreUnlockedAndReleased)
+TEST_F(Pgp, EveryPathBalancesTheBlob)
 {
-    auto check = [](const FakeBlob& blob) {
-        EXPECT_EQ(blob.locks, blob.unlocks);
-        EXPECT_GE(blob.locks, 1);
-        EXPECT_EQ(blob.Refs(), 1);
-        EXPECT_FALSE(blob.getBufferWhileUnlocked);
+    ComPtr<IZELCryptoPGP> o; // the row's object
+    const BalanceMember putPassword{"password put",
+                                    [&](IDispatch* b, IDispatch*, IDispatch**) { return o->put_password(b); }};
+    const BalanceMember encrypt{"Encrypt", [&](IDispatch* b, IDispatch*, IDispatch** r) { return o->Encrypt(b, r); },
+                                false, true};
+    const BalanceMember decrypt{"Decrypt", [&](IDispatch* b, IDispatch*, IDispatch** r) { return o->Decrypt(b, r); },
+                                false, true};
+    const BalanceMember enarmor{"Enarmor", [&](IDispatch* b, IDispatch*, IDispatch**) {
+                                    BSTR text = nullptr;
+                                    const HRESULT hr = o->Enarmor(b, &text);
+                                    EXPECT_EQ(text != nullptr, SUCCEEDED(hr));
+                                    SysFreeString(text);
+                                    return hr;
+                                }};
+    const Outcome sealed = Encrypt(WithPassword(L"6b6579").Get(), BytesOfHex(L"00112233"));
+    ASSERT_TRUE(Succeeded(sealed));
+    const std::string message = Narrow(HexText(sealed.bytes));
+
+    struct Case {
+        BalanceRow row;
+        LONG cipher; // the Init algorithm, 0 for the default
     };
-    auto o = NewPgp();
-    FakeBlob password("6b6579");
-    EXPECT_HR(S_OK, o->put_password(&password));
-    check(password);
-
-    FakeBlob plain("00112233");
-    IDispatch* raw = nullptr;
-    ASSERT_HR(S_OK, o->Encrypt(&plain, &raw));
-    auto message = ComPtr<IDispatch>::Attach(raw);
-    check(plain);
-    const std::wstring messageHex = HexOf(message.Get());
-
-    FakeBlob sealed(Narrow(messageHex).c_str());
-    raw = nullptr;
-    ASSERT_HR(S_OK, o->Decrypt(&sealed, &raw));
-    auto opened = ComPtr<IDispatch>::Attach(raw);
-    EXPECT_EQ(HexOf(opened.Get()), L"00112233");
-    check(sealed);
-
-    FakeBlob garbage("0102030405");
-    EXPECT_HR(E_FAIL, o->Decrypt(&garbage, &raw));
-    EXPECT_EQ(raw, nullptr);
-    check(garbage);
-
-    FakeBlob toArmor("abcdef");
-    BSTR text = nullptr;
-    ASSERT_HR(S_OK, o->Enarmor(&toArmor, &text));
-    SysFreeString(text);
-    check(toArmor);
-
-    ASSERT_HR(S_OK, o->Init(2, 1, 3, 96));
-    FakeBlob refused("00");
-    EXPECT_HR(E_FAIL, o->Encrypt(&refused, &raw));
-    check(refused);
+    const Case cases[] = {
+        {{"password put", &putPassword, {"6b6579"}, {}, S_OK, nullptr}, 0},
+        {{"password put, GetBuffer fails", &putPassword, {"6b6579", E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr}, 0},
+        {{"Encrypt", &encrypt, {"00112233"}, {}, S_OK, nullptr}, 0},
+        {{"Encrypt, GetBuffer fails", &encrypt, {"00112233", E_OUTOFMEMORY}, {}, E_OUTOFMEMORY, nullptr}, 0},
+        {{"Encrypt, unsupported cipher", &encrypt, {"00"}, {}, E_FAIL, kUnsupported}, 1},
+        {{"Decrypt", &decrypt, {message}, {}, S_OK, nullptr}, 0},
+        {{"Decrypt, garbage", &decrypt, {"0102030405"}, {}, E_FAIL, kCorrupted}, 0},
+        {{"Decrypt, null buffer", &decrypt, {message, S_OK, true}, {}, E_POINTER, nullptr}, 0},
+        {{"Enarmor", &enarmor, {"abcdef"}, {}, S_OK, nullptr}, 0},
+        {{"Enarmor, GetBuffer fails", &enarmor, {"abcdef", E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.row.name);
+        o = WithPassword(L"6b6579");
+        if (c.cipher) {
+            ASSERT_HR(S_OK, o->Init(2, c.cipher, 3, 96));
+        }
+        auto result = RunBalanceRow(c.row, kProgId);
+        if (c.row.member == &decrypt && result) {
+            EXPECT_EQ(HexOf(result.Get()), L"00112233");
+        }
+    }
 }
 
 // --- damaged messages -------------------------------------------------------------------

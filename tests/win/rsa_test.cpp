@@ -962,128 +962,92 @@ TEST_F(RsaClass, EveryPathBalancesTheBlobs)
     const std::string seedA = Narrow(kSeedA);
     const std::string seedB = Narrow(kSeedB);
 
-    enum Member { kSetIV, kKeygen, kPutPublic, kPutPrivate, kEncrypt, kDecrypt, kSign, kVerify };
+    Rsa o; // the row's object
+    LONG verified = 77;
+    const BalanceMember setIV{"SetIV", [&](IDispatch* a, IDispatch*, IDispatch**) { return o->SetIV(a); }};
+    const BalanceMember keygen{"Keygen", [&](IDispatch* a, IDispatch* b, IDispatch**) { return o->Keygen(a, b, 64); },
+                               true};
+    const BalanceMember putPublic{"PublicKey put",
+                                  [&](IDispatch* a, IDispatch*, IDispatch**) { return o->put_PublicKey(a); }};
+    const BalanceMember putPrivate{"PrivateKey put",
+                                   [&](IDispatch* a, IDispatch*, IDispatch**) { return o->put_PrivateKey(a); }};
+    const BalanceMember encrypt{"Encrypt", [&](IDispatch* a, IDispatch*, IDispatch** r) { return o->Encrypt(a, r); },
+                                false, true};
+    const BalanceMember decrypt{"Decrypt", [&](IDispatch* a, IDispatch*, IDispatch** r) { return o->Decrypt(a, r); },
+                                false, true};
+    const BalanceMember sign{"Sign", [&](IDispatch* a, IDispatch*, IDispatch** r) { return o->Sign(a, r); }, false,
+                             true};
+    const BalanceMember verify{"Verify",
+                               [&](IDispatch* a, IDispatch* b, IDispatch**) { return o->Verify(a, b, &verified); },
+                               true};
+
     enum Start { kFresh, kBoth, kPublicOnly };
     struct Case {
-        const char* name;
-        Member member;
+        BalanceRow row;
         Start start;
-        std::string first;
-        std::string second; // Keygen's second seed, Verify's signature
-        HRESULT firstBuffer;
-        HRESULT secondBuffer;
-        bool nullBuffer; // the first double hands out no buffer
-        HRESULT expected;
-        const wchar_t* description;
         LONG verified; // Verify's answer
     };
     const Case cases[] = {
-        {"SetIV", kSetIV, kBoth, "00", "", S_OK, S_OK, false, S_OK, nullptr, 0},
-        {"SetIV, GetBuffer fails", kSetIV, kBoth, "00", "", E_ACCESSDENIED, S_OK, false, E_ACCESSDENIED, nullptr, 0},
-        {"SetIV, null buffer", kSetIV, kBoth, "00", "", S_OK, S_OK, true, E_POINTER, nullptr, 0},
-        {"Keygen", kKeygen, kFresh, seedA, seedB, S_OK, S_OK, false, S_OK, nullptr, 0},
-        {"Keygen, first GetBuffer fails", kKeygen, kFresh, seedA, seedB, E_OUTOFMEMORY, S_OK, false, E_OUTOFMEMORY,
-         nullptr, 0},
-        {"Keygen, second GetBuffer fails", kKeygen, kFresh, seedA, seedB, S_OK, E_ACCESSDENIED, false,
-         E_ACCESSDENIED, nullptr, 0},
-        {"PublicKey put", kPutPublic, kFresh, publicBlob, "", S_OK, S_OK, false, S_OK, nullptr, 0},
-        {"PublicKey put, short", kPutPublic, kFresh, "0000", "", S_OK, S_OK, false, E_FAIL, kShortKeyBlob, 0},
-        {"PublicKey put, malformed item", kPutPublic, kFresh, "000000400000", "", S_OK, S_OK, false, E_FAIL,
-         kDataCorrupted, 0},
-        {"PublicKey put, disagreeing", kPutPublic, kBoth, Narrow(other64.publicBlob), "", S_OK, S_OK, false, E_FAIL,
-         kInvalidKey, 0},
-        {"PublicKey put, GetBuffer fails", kPutPublic, kFresh, publicBlob, "", E_ACCESSDENIED, S_OK, false,
-         E_ACCESSDENIED, nullptr, 0},
-        {"PrivateKey put", kPutPrivate, kPublicOnly, privateBlob, "", S_OK, S_OK, false, S_OK, nullptr, 0},
-        {"PrivateKey put, disagreeing", kPutPrivate, kPublicOnly, Narrow(other64.privateBlob), "", S_OK, S_OK,
-         false, E_FAIL, kInvalidKey, 0},
-        {"PrivateKey put, null buffer", kPutPrivate, kFresh, privateBlob, "", S_OK, S_OK, true, E_POINTER, nullptr,
+        {{"SetIV", &setIV, {"00"}, {}, S_OK, nullptr}, kBoth, 0},
+        {{"SetIV, GetBuffer fails", &setIV, {"00", E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr}, kBoth, 0},
+        {{"SetIV, null buffer", &setIV, {"00", S_OK, true}, {}, E_POINTER, nullptr}, kBoth, 0},
+        {{"Keygen", &keygen, {seedA}, {seedB}, S_OK, nullptr}, kFresh, 0},
+        {{"Keygen, first GetBuffer fails", &keygen, {seedA, E_OUTOFMEMORY}, {seedB}, E_OUTOFMEMORY, nullptr}, kFresh,
          0},
-        {"Encrypt", kEncrypt, kPublicOnly, message, "", S_OK, S_OK, false, S_OK, nullptr, 0},
-        {"Encrypt, no key", kEncrypt, kFresh, message, "", S_OK, S_OK, false, E_FAIL, kInvalidKey, 0},
-        {"Encrypt, GetBuffer fails", kEncrypt, kBoth, message, "", E_ACCESSDENIED, S_OK, false, E_ACCESSDENIED,
-         nullptr, 0},
-        {"Decrypt", kDecrypt, kBoth, cipher, "", S_OK, S_OK, false, S_OK, nullptr, 0},
-        {"Decrypt, damaged", kDecrypt, kBoth, cipher.substr(2), "", S_OK, S_OK, false, E_FAIL, kCannotDecrypt, 0},
-        {"Decrypt, public half only", kDecrypt, kPublicOnly, cipher, "", S_OK, S_OK, false, E_FAIL, kInvalidKey, 0},
-        {"Decrypt, null buffer", kDecrypt, kBoth, cipher, "", S_OK, S_OK, true, E_POINTER, nullptr, 0},
-        {"Sign", kSign, kBoth, message, "", S_OK, S_OK, false, S_OK, nullptr, 0},
-        {"Sign, public half only", kSign, kPublicOnly, message, "", S_OK, S_OK, false, E_FAIL, kInvalidKey, 0},
-        {"Sign, GetBuffer fails", kSign, kBoth, message, "", E_OUTOFMEMORY, S_OK, false, E_OUTOFMEMORY, nullptr, 0},
-        {"Verify, good", kVerify, kPublicOnly, message, signature, S_OK, S_OK, false, S_OK, nullptr, 1},
-        {"Verify, bad", kVerify, kPublicOnly, "00", signature, S_OK, S_OK, false, S_OK, nullptr, 0},
-        {"Verify, no key", kVerify, kFresh, message, signature, S_OK, S_OK, false, E_FAIL, kInvalidKey, 0},
-        {"Verify, second GetBuffer fails", kVerify, kPublicOnly, message, signature, S_OK, E_ACCESSDENIED, false,
-         E_ACCESSDENIED, nullptr, 0},
-        {"Verify, null buffer", kVerify, kPublicOnly, message, signature, S_OK, S_OK, true, E_POINTER, nullptr, 0},
+        {{"Keygen, second GetBuffer fails", &keygen, {seedA}, {seedB, E_ACCESSDENIED}, E_ACCESSDENIED, nullptr},
+         kFresh, 0},
+        {{"PublicKey put", &putPublic, {publicBlob}, {}, S_OK, nullptr}, kFresh, 0},
+        {{"PublicKey put, short", &putPublic, {"0000"}, {}, E_FAIL, kShortKeyBlob}, kFresh, 0},
+        {{"PublicKey put, malformed item", &putPublic, {"000000400000"}, {}, E_FAIL, kDataCorrupted}, kFresh, 0},
+        {{"PublicKey put, disagreeing", &putPublic, {Narrow(other64.publicBlob)}, {}, E_FAIL, kInvalidKey}, kBoth, 0},
+        {{"PublicKey put, GetBuffer fails", &putPublic, {publicBlob, E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr},
+         kFresh, 0},
+        {{"PrivateKey put", &putPrivate, {privateBlob}, {}, S_OK, nullptr}, kPublicOnly, 0},
+        {{"PrivateKey put, disagreeing", &putPrivate, {Narrow(other64.privateBlob)}, {}, E_FAIL, kInvalidKey},
+         kPublicOnly, 0},
+        {{"PrivateKey put, null buffer", &putPrivate, {privateBlob, S_OK, true}, {}, E_POINTER, nullptr}, kFresh, 0},
+        {{"Encrypt", &encrypt, {message}, {}, S_OK, nullptr}, kPublicOnly, 0},
+        {{"Encrypt, no key", &encrypt, {message}, {}, E_FAIL, kInvalidKey}, kFresh, 0},
+        {{"Encrypt, GetBuffer fails", &encrypt, {message, E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr}, kBoth, 0},
+        {{"Decrypt", &decrypt, {cipher}, {}, S_OK, nullptr}, kBoth, 0},
+        {{"Decrypt, damaged", &decrypt, {cipher.substr(2)}, {}, E_FAIL, kCannotDecrypt}, kBoth, 0},
+        {{"Decrypt, public half only", &decrypt, {cipher}, {}, E_FAIL, kInvalidKey}, kPublicOnly, 0},
+        {{"Decrypt, null buffer", &decrypt, {cipher, S_OK, true}, {}, E_POINTER, nullptr}, kBoth, 0},
+        {{"Sign", &sign, {message}, {}, S_OK, nullptr}, kBoth, 0},
+        {{"Sign, public half only", &sign, {message}, {}, E_FAIL, kInvalidKey}, kPublicOnly, 0},
+        {{"Sign, GetBuffer fails", &sign, {message, E_OUTOFMEMORY}, {}, E_OUTOFMEMORY, nullptr}, kBoth, 0},
+        {{"Verify, good", &verify, {message}, {signature}, S_OK, nullptr}, kPublicOnly, 1},
+        {{"Verify, bad", &verify, {"00"}, {signature}, S_OK, nullptr}, kPublicOnly, 0},
+        {{"Verify, no key", &verify, {message}, {signature}, E_FAIL, kInvalidKey}, kFresh, 0},
+        {{"Verify, second GetBuffer fails", &verify, {message}, {signature, E_ACCESSDENIED}, E_ACCESSDENIED, nullptr},
+         kPublicOnly, 0},
+        {{"Verify, null buffer", &verify, {message, S_OK, true}, {signature}, E_POINTER, nullptr}, kPublicOnly, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Rsa o = c.start == kFresh ? New() : c.start == kBoth ? Generated() : PublicOnly(key64);
+        SCOPED_TRACE(c.row.name);
+        o = c.start == kFresh ? New() : c.start == kBoth ? Generated() : PublicOnly(key64);
         const std::wstring keyBefore = PublicOf(o.Get()) + PrivateOf(o.Get());
-        FakeBlob first(c.first.c_str());
-        first.getBufferResult = c.firstBuffer;
-        first.handOutNull = c.nullBuffer;
-        FakeBlob second(c.second.c_str());
-        second.getBufferResult = c.secondBuffer;
-        FakeBlob sentinel;
-        IDispatch* dest = &sentinel;
-        LONG res = 77;
-        const bool twoBlobs = c.member == kKeygen || c.member == kVerify;
-        HRESULT hr = E_UNEXPECTED;
-        switch (c.member) {
-        case kSetIV: hr = o->SetIV(&first); break;
-        case kKeygen: hr = o->Keygen(&first, &second, 64); break;
-        case kPutPublic: hr = o->put_PublicKey(&first); break;
-        case kPutPrivate: hr = o->put_PrivateKey(&first); break;
-        case kEncrypt: hr = o->Encrypt(&first, &dest); break;
-        case kDecrypt: hr = o->Decrypt(&first, &dest); break;
-        case kSign: hr = o->Sign(&first, &dest); break;
-        case kVerify: hr = o->Verify(&first, &second, &res); break;
+        verified = 77;
+        auto result = RunBalanceRow(c.row, kProgId);
+        const BalanceMember* m = c.row.member;
+        if (m == &verify) {
+            EXPECT_EQ(verified, c.verified);
         }
-        EXPECT_HR(c.expected, hr);
-        const bool blobResult = c.member == kEncrypt || c.member == kDecrypt || c.member == kSign;
-        auto result = ComPtr<IDispatch>::Attach(dest == &sentinel ? nullptr : dest);
-        EXPECT_EQ(sentinel.Refs(), 1);
-        EXPECT_EQ(first.locks, 1);
-        EXPECT_TRUE(Balanced(first));
-        EXPECT_EQ(HexOf(first.buffer), c.first);
-        if (twoBlobs) {
-            EXPECT_EQ(second.locks, 1);
-            EXPECT_TRUE(Balanced(second));
-            EXPECT_EQ(HexOf(second.buffer), c.second);
-        }
-        if (c.description) {
-            EXPECT_TRUE(Reported(c.description));
-        } else {
-            EXPECT_FALSE(TakeErrorRecord().present);
-        }
-        if (blobResult) {
-            EXPECT_EQ(bool(result), SUCCEEDED(c.expected));
-            EXPECT_TRUE(dest == nullptr || SUCCEEDED(c.expected)) << "dest was not cleared";
-        }
-        if (c.member == kVerify) {
-            EXPECT_EQ(res, c.verified);
-        }
-
-        if (SUCCEEDED(c.expected)) {
-            switch (c.member) {
-            case kKeygen:
-            case kPutPrivate:
+        if (SUCCEEDED(c.row.expected)) {
+            if (m == &keygen || m == &putPrivate) {
                 EXPECT_EQ(PublicOf(o.Get()), key64.publicBlob);
                 EXPECT_EQ(PrivateOf(o.Get()), key64.privateBlob);
-                break;
-            case kPutPublic: EXPECT_EQ(PublicOf(o.Get()), key64.publicBlob); break;
-            case kDecrypt: EXPECT_EQ(HexOf(result.Get()), Wide(message)); break;
-            case kSign: EXPECT_EQ(HexOf(result.Get()), Wide(signature)); break;
-            default: break;
+            } else if (m == &putPublic) {
+                EXPECT_EQ(PublicOf(o.Get()), key64.publicBlob);
+            } else if (m == &decrypt) {
+                EXPECT_EQ(HexOf(result.Get()), Wide(message));
+            } else if (m == &sign) {
+                EXPECT_EQ(HexOf(result.Get()), Wide(signature));
             }
-        } else {
+        } else if (c.row.expected != E_FAIL || m != &putPublic || c.start != kFresh) {
             // A refused call leaves the key as it was (a failed GetBuffer
             // comes before any engine work).
-            if (c.expected != E_FAIL || c.member != kPutPublic || c.start != kFresh) {
-                EXPECT_EQ(PublicOf(o.Get()) + PrivateOf(o.Get()), keyBefore);
-            }
+            EXPECT_EQ(PublicOf(o.Get()) + PrivateOf(o.Get()), keyBefore);
         }
     }
 }

@@ -207,6 +207,70 @@ testing::AssertionResult Balanced(const FakeBlob& blob)
     return testing::AssertionSuccess();
 }
 
+void PlantStaleRecord()
+{
+    ICreateErrorInfo* create = nullptr;
+    ASSERT_HR(S_OK, CreateErrorInfo(&create));
+    create->SetDescription(const_cast<LPOLESTR>(L"stale"));
+    IErrorInfo* info = nullptr;
+    create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
+    SetErrorInfo(0, info);
+    info->Release();
+    create->Release();
+}
+
+ComPtr<IDispatch> RunBalanceRow(const BalanceRow& row, const std::wstring& source)
+{
+    SCOPED_TRACE(row.name);
+    const BalanceMember& member = *row.member;
+    FakeBlob first(row.first.bytes.c_str());
+    first.getBufferResult = row.first.getBuffer;
+    first.handOutNull = row.first.nullBuffer;
+    FakeBlob second(row.second.bytes.c_str());
+    second.getBufferResult = row.second.getBuffer;
+    second.handOutNull = row.second.nullBuffer;
+    FakeBlob sentinel;
+    IDispatch* out = &sentinel;
+    PlantStaleRecord();
+
+    const HRESULT hr = member.call(&first, member.takesSecond ? &second : nullptr, &out);
+    EXPECT_HR(row.expected, hr);
+    auto result = ComPtr<IDispatch>::Attach(out == &sentinel ? nullptr : out);
+
+    EXPECT_EQ(sentinel.Refs(), 1) << "the out-pointer's old value was touched";
+    if (member.returnsBlob) {
+        EXPECT_EQ(bool(result), SUCCEEDED(hr)) << "a blob is handed out exactly when the call succeeds";
+        if (FAILED(hr)) {
+            EXPECT_EQ(out, member.keepsResultOnFailure ? static_cast<IDispatch*>(&sentinel) : nullptr);
+        }
+    } else {
+        EXPECT_EQ(out, static_cast<IDispatch*>(&sentinel));
+    }
+
+    struct Seen {
+        const char* which;
+        const FakeBlob& blob;
+        const BlobArg& arg;
+    };
+    std::vector<Seen> seen{{"first", first, row.first}};
+    if (member.takesSecond)
+        seen.push_back({"second", second, row.second});
+    for (const Seen& s : seen) {
+        SCOPED_TRACE(s.which);
+        EXPECT_EQ(s.blob.locks, s.arg.locks);
+        EXPECT_TRUE(Balanced(s.blob));
+        EXPECT_EQ(HexOf(s.blob.buffer), s.arg.after ? std::string(s.arg.after) : s.arg.bytes);
+    }
+
+    const ErrorRecord record = TakeErrorRecord();
+    if (row.record) {
+        EXPECT_TRUE(HasErrorRecord(record, row.record, source, *row.recordGuid));
+    } else {
+        EXPECT_FALSE(record.present) << "a record \"" << Narrow(record.description) << "\" was left";
+    }
+    return result;
+}
+
 DISPID IdOf(IDispatch* object, const wchar_t* name)
 {
     DISPID id = DISPID_UNKNOWN;

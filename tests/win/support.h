@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -202,6 +203,52 @@ public:
 // The blob double after a call: locks balanced, references back to the
 // test's own one, and the buffer taken only while locked.
 testing::AssertionResult Balanced(const FakeBlob& blob);
+
+// Installs an error record that a later call must not leave behind.
+void PlantStaleRecord();
+
+// --- every path balances the blobs: one row shape for every class -------------------------
+
+// One blob double handed to a member.
+struct BlobArg {
+    std::string bytes;             // its bytes, as hex
+    HRESULT getBuffer = S_OK;      // what its GetBuffer answers
+    bool nullBuffer = false;       // GetBuffer succeeds without a buffer
+    int locks = 1;                 // how often the call must lock it (0: not used)
+    const char* after = nullptr;   // its bytes afterwards; null: unchanged
+};
+
+// A member as the balance table calls it: the doubles and an out-pointer that
+// points at a sentinel blob.  `takesSecond`: the second double is an argument;
+// `returnsBlob`: the member hands out a new blob through the out-pointer.
+struct BalanceMember {
+    const char* name;
+    std::function<HRESULT(IDispatch* first, IDispatch* second, IDispatch** result)> call;
+    bool takesSecond = false;
+    bool returnsBlob = false;
+    bool keepsResultOnFailure = false; // a failure leaves the out-pointer as it was, instead of clearing it
+};
+
+// One path of one member and what it must answer.
+struct BalanceRow {
+    const char* name;
+    const BalanceMember* member;
+    BlobArg first;
+    BlobArg second; // only for members that take it
+    HRESULT expected;
+    const wchar_t* record; // the error record's description, or null for none
+    const GUID* recordGuid = &GUID_NULL; // its GUID: an argument check names the interface
+};
+
+// Runs the row over fresh doubles after planting a stale error record, and
+// checks: the HRESULT; each double locked as often as the row says, unlocked
+// as often, its references given back, its buffer taken only while locked and
+// its bytes as the row says; the sentinel untouched; a blob handed out exactly
+// when the call succeeds and the out-pointer cleared when it fails (or
+// left alone, for members that keep it); and the
+// error record, with this source and the row's GUID, or none at all (the stale
+// one gone).  Returns the result blob, if any, for the caller's own checks.
+ComPtr<IDispatch> RunBalanceRow(const BalanceRow& row, const std::wstring& source);
 
 // --- late binding, the way script hosts call -------------------------------------------
 

@@ -62,19 +62,6 @@ void PrintTo(const CipherClass& c, std::ostream* os)
 const wchar_t kNoKey[] = L"Crypto System: Invalid key";
 const wchar_t kCannotDecrypt[] = L"Crypto System: Unable to decrypt data";
 
-// Installs an error record that a later call must not leave behind.
-void PlantStaleRecord()
-{
-    ICreateErrorInfo* create = nullptr;
-    ASSERT_HR(S_OK, CreateErrorInfo(&create));
-    create->SetDescription(const_cast<LPOLESTR>(L"stale"));
-    IErrorInfo* info = nullptr;
-    create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
-    SetErrorInfo(0, info);
-    info->Release();
-    create->Release();
-}
-
 class Symmetric : public testing::TestWithParam<CipherClass> {
 protected:
     void SetUp() override
@@ -409,72 +396,51 @@ TEST_P(Symmetric, MalformedRecordChangesNothing)
 // GetBuffer fails.
 TEST_P(Symmetric, EveryPathBalancesTheBlob)
 {
-    enum Member { kKeygen, kPutKey, kEncrypt, kDecrypt };
-    struct Case {
-        const char* name;
-        Member member;
-        bool keyed;
-        std::wstring bytes;
-        HRESULT getBuffer;
-        bool nullBuffer;
-        HRESULT expected;
-        const wchar_t* description; // the record, or null for none
-    };
+    ComPtr<IZELCryptoSymmetric> o; // the row's object, fresh or keyed
+    const LONG val = Class().val;
+    const BalanceMember keygen{"Keygen", [&](IDispatch* b, IDispatch*, IDispatch**) { return o->Keygen(b, val); }};
+    const BalanceMember putKey{"Key put", [&](IDispatch* b, IDispatch*, IDispatch**) { return o->put_Key(b); }};
+    const BalanceMember encrypt{"Encrypt", [&](IDispatch* b, IDispatch*, IDispatch** r) { return o->Encrypt(b, r); },
+                                false, true};
+    const BalanceMember decrypt{"Decrypt", [&](IDispatch* b, IDispatch*, IDispatch** r) { return o->Decrypt(b, r); },
+                                false, true};
+
     const size_t bs = Class().blockSize;
+    const std::string material = Narrow(Class().material);
+    const std::string record = Narrow(Class().record);
+    const std::string plain = Narrow(Class().plain);
+    const std::string cipher = Narrow(Class().cipher);
     const std::wstring corrupted = std::wstring(L"Crypto System: Data is corrupted - ") + Class().engine;
+    struct Case {
+        BalanceRow row;
+        bool keyed;
+    };
     const Case cases[] = {
-        {"Keygen", kKeygen, false, Class().material, S_OK, false, S_OK, nullptr},
-        {"Keygen, GetBuffer fails", kKeygen, false, Class().material, E_ACCESSDENIED, false, E_ACCESSDENIED, nullptr},
-        {"Keygen, null buffer", kKeygen, false, Class().material, S_OK, true, E_POINTER, nullptr},
-        {"Key put", kPutKey, false, Class().record, S_OK, false, S_OK, nullptr},
-        {"Key put, malformed", kPutKey, true, Class().malformed, S_OK, false, E_FAIL, corrupted.c_str()},
-        {"Key put, GetBuffer fails", kPutKey, false, Class().record, E_OUTOFMEMORY, false, E_OUTOFMEMORY, nullptr},
-        {"Encrypt", kEncrypt, true, Class().plain, S_OK, false, S_OK, nullptr},
-        {"Encrypt, no key", kEncrypt, false, Class().plain, S_OK, false, E_FAIL, kNoKey},
-        {"Encrypt, GetBuffer fails", kEncrypt, true, Class().plain, E_ACCESSDENIED, false, E_ACCESSDENIED, nullptr},
-        {"Decrypt", kDecrypt, true, Class().cipher, S_OK, false, S_OK, nullptr},
-        {"Decrypt, partial block", kDecrypt, true, Seq(0, bs + 1), S_OK, false, E_FAIL, kCannotDecrypt},
-        {"Decrypt, no key", kDecrypt, false, Class().cipher, S_OK, false, E_FAIL, kNoKey},
-        {"Decrypt, GetBuffer fails", kDecrypt, true, Class().cipher, E_ACCESSDENIED, false, E_ACCESSDENIED, nullptr},
-        {"Decrypt, null buffer", kDecrypt, true, Class().cipher, S_OK, true, E_POINTER, nullptr},
+        {{"Keygen", &keygen, {material}, {}, S_OK, nullptr}, false},
+        {{"Keygen, GetBuffer fails", &keygen, {material, E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr}, false},
+        {{"Keygen, null buffer", &keygen, {material, S_OK, true}, {}, E_POINTER, nullptr}, false},
+        {{"Key put", &putKey, {record}, {}, S_OK, nullptr}, false},
+        {{"Key put, malformed", &putKey, {Narrow(Class().malformed)}, {}, E_FAIL, corrupted.c_str()}, true},
+        {{"Key put, GetBuffer fails", &putKey, {record, E_OUTOFMEMORY}, {}, E_OUTOFMEMORY, nullptr}, false},
+        {{"Encrypt", &encrypt, {plain}, {}, S_OK, nullptr}, true},
+        {{"Encrypt, no key", &encrypt, {plain}, {}, E_FAIL, kNoKey}, false},
+        {{"Encrypt, GetBuffer fails", &encrypt, {plain, E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr}, true},
+        {{"Decrypt", &decrypt, {cipher}, {}, S_OK, nullptr}, true},
+        {{"Decrypt, partial block", &decrypt, {Narrow(Seq(0, bs + 1))}, {}, E_FAIL, kCannotDecrypt}, true},
+        {{"Decrypt, no key", &decrypt, {cipher}, {}, E_FAIL, kNoKey}, false},
+        {{"Decrypt, GetBuffer fails", &decrypt, {cipher, E_ACCESSDENIED}, {}, E_ACCESSDENIED, nullptr}, true},
+        {{"Decrypt, null buffer", &decrypt, {cipher, S_OK, true}, {}, E_POINTER, nullptr}, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto o = c.keyed ? Keyed() : New();
-        FakeBlob blob(Narrow(c.bytes).c_str());
-        blob.getBufferResult = c.getBuffer;
-        blob.handOutNull = c.nullBuffer;
-        FakeBlob sentinel;
-        IDispatch* dest = &sentinel;
-        PlantStaleRecord();
-        HRESULT hr = E_UNEXPECTED;
-        switch (c.member) {
-        case kKeygen: hr = o->Keygen(&blob, Class().val); break;
-        case kPutKey: hr = o->put_Key(&blob); break;
-        case kEncrypt: hr = o->Encrypt(&blob, &dest); break;
-        case kDecrypt: hr = o->Decrypt(&blob, &dest); break;
-        }
-        EXPECT_HR(c.expected, hr);
-        auto result = ComPtr<IDispatch>::Attach(dest == &sentinel ? nullptr : dest);
-        EXPECT_EQ(blob.locks, 1);
-        EXPECT_TRUE(Balanced(blob));
-        EXPECT_EQ(sentinel.Refs(), 1);
-        EXPECT_EQ(Wide(HexOf(blob.buffer)), c.bytes);
-        if (c.description) {
-            EXPECT_TRUE(Reported(c.description, GUID_NULL));
-        } else {
-            EXPECT_FALSE(TakeErrorRecord().present);
-        }
-
-        if (c.member == kEncrypt || c.member == kDecrypt) {
-            EXPECT_EQ(bool(result), SUCCEEDED(c.expected));
-            EXPECT_TRUE(dest == nullptr || SUCCEEDED(c.expected)) << "dest was not cleared";
-            if (SUCCEEDED(c.expected)) {
-                EXPECT_EQ(HexOf(result.Get()), c.member == kEncrypt ? Class().cipher : Class().plain);
+        SCOPED_TRACE(c.row.name);
+        o = c.keyed ? Keyed() : New();
+        auto result = RunBalanceRow(c.row, Class().progId);
+        const bool succeeded = SUCCEEDED(c.row.expected);
+        if (c.row.member == &encrypt || c.row.member == &decrypt) {
+            if (succeeded) {
+                EXPECT_EQ(HexOf(result.Get()), c.row.member == &encrypt ? Class().cipher : Class().plain);
             }
-        } else if (SUCCEEDED(c.expected)) {
-            EXPECT_EQ(KeyOf(o.Get()), Class().record);
-        } else if (c.keyed) {
+        } else if (succeeded || c.keyed) {
             EXPECT_EQ(KeyOf(o.Get()), Class().record);
         } else {
             // A Keygen or Key put that never saw its bytes loaded no key.
