@@ -79,9 +79,8 @@ XBlob XBlockCipher::Encrypt(const XBlob& source)
     const uint32_t length = source.Length();
     const uint32_t full = length - length % b;
     const uint32_t rest = length % b;
+    RequireMode();
     XBlob result;
-    if (mode != kModeEcb && mode != kModeCbc)
-        return result;
 
     // The last partial block, completed with filler bytes.
     uint8_t last[kMaxBlockSize];
@@ -113,6 +112,12 @@ XBlob XBlockCipher::Encrypt(const XBlob& source)
     return result;
 }
 
+void XBlockCipher::RequireMode() const
+{
+    if (mode != kModeEcb && mode != kModeCbc)
+        throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm);
+}
+
 XBlob XBlockCipher::Decrypt(const XBlob& source)
 {
     if (!KeyReady())
@@ -121,8 +126,9 @@ XBlob XBlockCipher::Decrypt(const XBlob& source)
     const uint32_t length = source.Length();
     if (length % b)
         throw XCryptoAlarm(XMessage::kUnableToDecrypt);
+    RequireMode();
     XBlob result;
-    if ((mode != kModeEcb && mode != kModeCbc) || length == 0)
+    if (length == 0)
         return result;
 
     result.SetLength(length);

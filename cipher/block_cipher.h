@@ -47,8 +47,9 @@ public:
 
     // Whole messages.  Raise "Invalid key" (no source) without a key, and
     // Decrypt raises "Unable to decrypt data" (no source) for a length that is
-    // not a multiple of the block size; either leaves the chaining block as it
-    // was.  A mode other than 1 or 2 gives an empty result.
+    // not a multiple of the block size; then a mode other than 1 or 2 raises
+    // "Unsupported algorithm" (no source).  Any of these leaves the chaining
+    // block as it was.
     XBlob Encrypt(const XBlob& source);
     XBlob Decrypt(const XBlob& source);
 
@@ -56,7 +57,7 @@ public:
     const uint8_t* Chain() const { return chain_; }
 
     // Read and written directly by the scriptable objects: any mode value may
-    // be stored (only 1 and 2 encipher anything).
+    // be stored (Encrypt and Decrypt refuse all but 1 and 2).
     int32_t mode = kModeEcb;
     uint8_t filler = 0;
 
@@ -68,6 +69,9 @@ protected:
     void MarkKeyReady() { flags_ |= kKeyReady; }
 
 private:
+    // Raises "Unsupported algorithm" unless the mode is 1 or 2.
+    void RequireMode() const;
+
     static constexpr uint32_t kKeyReady = 1;
 
     uint8_t chain_[kMaxBlockSize] = {};

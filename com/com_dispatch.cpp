@@ -51,11 +51,32 @@ FUNCDESC* FindFunction(ITypeInfo* info, DISPID member, WORD flags, ITypeInfo** o
     return nullptr;
 }
 
-// A by-reference VARIANT argument standing in for an interface pointer
-// parameter: the method writes into `slot`, which then goes into `target`.
+// A VARIANT argument standing in for an interface pointer parameter: the
+// method writes into `slot`, which then goes into `target` (a by-reference
+// argument) or is released (a by-value one, `target` null).
 struct ByRefSlot {
     VARIANT* target;
     IDispatch* slot;
+};
+
+// The by-value arguments of the InvokeDual call in progress on this thread.
+struct ByValueArguments {
+    static constexpr UINT kMax = 8;
+    const VARIANT* value[kMax] = {};
+};
+thread_local const ByValueArguments* t_byValue = nullptr;
+
+// Installs a call's by-value arguments for the length of the call and puts
+// back those of an enclosing call after it.
+class ByValueScope {
+public:
+    explicit ByValueScope(const ByValueArguments* arguments) : previous_(t_byValue) { t_byValue = arguments; }
+    ByValueScope(const ByValueScope&) = delete;
+    ByValueScope& operator=(const ByValueScope&) = delete;
+    ~ByValueScope() { t_byValue = previous_; }
+
+private:
+    const ByValueArguments* previous_;
 };
 
 } // namespace
@@ -69,6 +90,11 @@ HRESULT GetModuleTypeInfo(REFGUID iid, ITypeInfo** out)
     hr = library->GetTypeInfoOfGuid(iid, out);
     library->Release();
     return hr;
+}
+
+const VARIANT* ByValueArgument(UINT parameter)
+{
+    return t_byValue && parameter < ByValueArguments::kMax ? t_byValue->value[parameter] : nullptr;
 }
 
 void ReleaseTypeLibrary()
@@ -87,6 +113,7 @@ HRESULT InvokeDual(ITypeInfo* info, void* self, DISPID member, WORD flags, DISPP
     std::vector<ByRefSlot> slots;
 
     std::vector<UINT> slotArgs; // index in rgvarg of each slot's argument
+    ByValueArguments byValue;
     if (params && params->cArgs && (flags & DISPATCH_METHOD)) {
         ITypeInfo* owner = nullptr;
         if (FUNCDESC* desc = FindFunction(info, member, DISPATCH_METHOD, &owner)) {
@@ -99,8 +126,14 @@ HRESULT InvokeDual(ITypeInfo* info, void* self, DISPID member, WORD flags, DISPP
                                        !(param.paramdesc.wParamFlags & PARAMFLAG_FOUT);
                 const UINT index = params->cArgs - 1 - p;
                 const VARIANT& arg = params->rgvarg[index];
-                if (pointerIn && V_VT(&arg) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(&arg)) {
+                if (!pointerIn)
+                    continue;
+                if (V_VT(&arg) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(&arg)) {
                     slots.push_back({V_VARIANTREF(&arg), nullptr});
+                    slotArgs.push_back(index);
+                } else if (!(V_VT(&arg) & VT_BYREF) && p < ByValueArguments::kMax) {
+                    byValue.value[p] = &arg;
+                    slots.push_back({nullptr, nullptr});
                     slotArgs.push_back(index);
                 }
             }
@@ -117,15 +150,19 @@ HRESULT InvokeDual(ITypeInfo* info, void* self, DISPID member, WORD flags, DISPP
         adjusted.rgvarg = args.data();
     }
 
-    HRESULT hr = info->Invoke(self, member, flags, &adjusted, result, exception, argError);
-    if (hr == DISP_E_MEMBERNOTFOUND && (flags & DISPATCH_PROPERTYPUTREF)) {
-        // "Set obj.Prop = x" on a property declared with a put accessor only.
-        const WORD put = WORD((flags & ~DISPATCH_PROPERTYPUTREF) | DISPATCH_PROPERTYPUT);
-        hr = info->Invoke(self, member, put, &adjusted, result, exception, argError);
+    HRESULT hr;
+    {
+        ByValueScope scope(&byValue);
+        hr = info->Invoke(self, member, flags, &adjusted, result, exception, argError);
+        if (hr == DISP_E_MEMBERNOTFOUND && (flags & DISPATCH_PROPERTYPUTREF)) {
+            // "Set obj.Prop = x" on a property declared with a put accessor only.
+            const WORD put = WORD((flags & ~DISPATCH_PROPERTYPUTREF) | DISPATCH_PROPERTYPUT);
+            hr = info->Invoke(self, member, put, &adjusted, result, exception, argError);
+        }
     }
 
     for (ByRefSlot& s : slots) {
-        if (SUCCEEDED(hr)) {
+        if (SUCCEEDED(hr) && s.target) {
             VariantClear(s.target);
             V_VT(s.target) = VT_DISPATCH;
             V_DISPATCH(s.target) = s.slot;

@@ -18,9 +18,18 @@ void ReleaseTypeLibrary();
 //   only has a put accessor as DISPATCH_PROPERTYPUT;
 // - an argument passed as a reference to a VARIANT (how VBScript passes a
 //   variable) for a pointer parameter that is not [out] (Misc Random's dest)
-//   receives the value the method stores through that pointer.
+//   receives the value the method stores through that pointer;
+// - an argument passed by value for such a parameter (how JScript passes
+//   everything) reaches the method as an empty slot, and the method finds
+//   the value itself through ByValueArgument; whatever it stores in the
+//   slot is released, since the caller has nowhere to receive it.
 HRESULT InvokeDual(ITypeInfo* info, void* self, DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO* exception, UINT* argError);
+
+// During InvokeDual, on its thread: the value a script passed by value for
+// the pointer parameter at `parameter` (0-based, script order) that is not
+// [out]; null when that argument came by reference, or outside such a call.
+const VARIANT* ByValueArgument(UINT parameter);
 
 // The IDispatch members of a dual interface Itf, for a class deriving from it.
 template <class Itf>

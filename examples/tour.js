@@ -107,18 +107,15 @@ show("CRC24", misc.CRC24(blob).toString(16).toUpperCase());
 // ---------------------------------------------------------------------------
 WScript.Echo("");
 WScript.Echo("Random bytes");
-// Misc.Random hands its new blob back through its second argument, and
-// JScript passes arguments by value: the blob never reaches a JScript
-// variable.  The same generator is reachable another way: every PGP Encrypt
-// draws a fresh 8-byte salt and a fresh random prefix for its message, so no
-// two messages are alike, and Keygen with hash 0 stretches such a message
-// into as many bytes as wanted.  (From VBScript, simply: misc.Random n, blob.)
-var empty = newBlob();     // no bytes: "no salt" for Keygen, an empty PGP password
+// Misc.Random(count, blob) fills the blob it is given with fresh bytes from
+// the system's generator (JScript passes the blob itself; its old contents
+// are replaced).
+var empty = newBlob();     // no bytes: "no salt" for Keygen
 
 function randomBytes(count) {
-    var pgp = new ActiveXObject("Valdergast.ZELCryptoPGP");
-    pgp.Password = empty;
-    return misc.Keygen(0, count, pgp.Encrypt(empty), empty, 0);
+    var bytes = newBlob();
+    misc.Random(count, bytes);
+    return bytes;
 }
 
 var salt = randomBytes(8);

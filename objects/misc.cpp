@@ -2,6 +2,9 @@
 
 #include "objects/frame.h"
 
+#include "blob/izelblob.h"
+#include "com/com_dispatch.h"
+
 #include "hash/crc.h"
 #include "hash/digest.h"
 #include "hash/s2k.h"
@@ -81,6 +84,21 @@ STDMETHODIMP CZELCryptoMisc::Random(LONG src, IDispatch** dest)
     // A negative count is a script's way of asking for 2^31 bytes or more.
     if (src < 0)
         return E_INVALIDARG;
+    if (const VARIANT* byValue = zel::ByValueArgument(1)) {
+        // JScript passes every argument by value: a new blob could never
+        // reach the script, so the blob it names is filled in place.  Any
+        // other value cannot receive bytes.
+        IDispatch* target = V_VT(byValue) == VT_DISPATCH ? V_DISPATCH(byValue) : nullptr;
+        IUnknown* blob = nullptr;
+        if (!target || FAILED(target->QueryInterface(IID_IZELBlob, reinterpret_cast<void**>(&blob))))
+            return E_INVALIDARG;
+        blob->Release();
+        Frame f(Identity());
+        return f.Call({target}, [&]() -> HRESULT {
+            f.Source(0).Assign(RandomBlob(uint32_t(src)));
+            return S_OK;
+        });
+    }
     Frame f(Identity());
     return f.Call({}, dest, Frame::kKeepResult, [&]() -> HRESULT {
         f.Result().Assign(RandomBlob(uint32_t(src)));

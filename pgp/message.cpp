@@ -417,6 +417,12 @@ void XPgpMessage::Resync(const uint8_t* encipheredPrefix)
 
 XBlob XPgpMessage::Encrypt(const XBlob& plaintext)
 {
+    // A message under the empty password protects nothing: anyone who tries
+    // the empty password reads it.  Refused after the algorithm checks and
+    // before any work; Decrypt still reads such messages.
+    CheckAlgorithms();
+    if (password_.Length() == 0)
+        throw XCryptoAlarm(XMessage::kInvalidKey, kSource);
     XBlob salt = RandomBlob(kSaltSize, sources_.random);
     salt_ = std::move(salt);
     DeriveKey();

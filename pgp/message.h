@@ -95,7 +95,9 @@ public:
     const XBlob& Key() const { return key_; } // the key of the last Encrypt or Decrypt
 
     // The whole binary message for `plaintext`.  Draws a fresh salt (whatever
-    // the string-to-key type) and a fresh prefix each time.
+    // the string-to-key type) and a fresh prefix each time.  An empty
+    // password is refused ("Invalid key" - "PGP") after the algorithm checks,
+    // before anything is drawn or derived.
     XBlob Encrypt(const XBlob& plaintext);
     // The plaintext of the message's literal packet (its file name, date and
     // format are not returned; text-mode data come back unchanged).  The

@@ -444,9 +444,9 @@ TEST(PgpEncrypt, BulkCfbEqualsByteAtATime)
     }
 }
 
-TEST(PgpEncrypt, RoundTripsWithEmptyPasswordAndBinaryPassword)
+TEST(PgpEncrypt, RoundTripsWithBinaryPasswords)
 {
-    for (const Bytes& password : {Bytes{}, Bytes{0, 1, 2, 0xFF, 0}, Pattern(300, 3)}) {
+    for (const Bytes& password : {Bytes{0}, Bytes{0, 1, 2, 0xFF, 0}, Pattern(300, 3)}) {
         XPgpMessage m;
         WithPassword(m, password);
         const Bytes plaintext = Pattern(1000, 4);
@@ -454,6 +454,38 @@ TEST(PgpEncrypt, RoundTripsWithEmptyPasswordAndBinaryPassword)
         EXPECT_EQ(DecryptWith(Content(message), password), plaintext);
         // Two messages of the same plaintext differ (salt and prefix).
         EXPECT_NE(Content(m.Encrypt(BlobOf(plaintext))), Content(message));
+    }
+}
+
+// Encrypt refuses the empty password (never set, or set empty) before it
+// draws anything; Decrypt still reads a message made under it.
+TEST(PgpEncrypt, EmptyPasswordIsRefusedButStillRead)
+{
+    XPgpMessage never(FixedSources::Sources());
+    XPgpMessage empty(FixedSources::Sources());
+    WithPassword(empty, {});
+    for (XPgpMessage* m : {&never, &empty}) {
+        EXPECT_TRUE(RaisesAlarm([&] { m->Encrypt(BlobOf(Pattern(10, 1))); }, XMessage::kInvalidKey, "PGP"));
+        EXPECT_TRUE(RaisesAlarm([&] { m->Encrypt(XBlob()); }, XMessage::kInvalidKey, "PGP"));
+        EXPECT_EQ(m->Key().Length(), 0u) << "no key was derived";
+    }
+    // libgcrypt refuses to derive from an empty password, so the key comes
+    // from OpenSSL's SHA-1 by hand: the digest of the salt (types 1 and 3;
+    // for type 3 repeated up to the count) or of nothing (type 0).
+    const Bytes salt = Pattern(8, 9);
+    for (uint8_t mode : {0, 1, 3}) {
+        const Params p{2, 7, mode, 96};
+        Bytes preimage;
+        if (mode == 1)
+            preimage = salt;
+        while (mode == 3 && preimage.size() < DecodedCount(p.count))
+            preimage.insert(preimage.end(), salt.begin(), salt.end());
+        Bytes key = OpenSslDigest(EVP_sha1(), preimage);
+        key.resize(16);
+        const Bytes plaintext = Pattern(50, mode);
+        const Bytes body = DataBody(p, key, Pattern(16, 10), LiteralPacket(plaintext));
+        const Bytes message = Concat(Concat(SessionKeyPacket(p, salt), NewHeader(9, uint32_t(body.size()))), body);
+        EXPECT_EQ(DecryptWith(message, {}), plaintext) << "S2K type " << int(mode);
     }
 }
 

@@ -1,7 +1,7 @@
 // Digests, checksums, random bytes and key derivation with the Misc object,
 // as a JScript author meets them: checksums as plain numbers, null refused by
-// the script engine, Random's blob out of reach (JScript passes arguments by
-// value), errors as e.number and e.description.
+// the script engine, Random filling the blob JScript passes by value, errors
+// as e.number and e.description.
 
 // ok, same, section, failure, runChecks, newBlob and the other shared checks
 // come from checks.js, which the test runner appends to this script.
@@ -81,14 +81,30 @@ function run() {
     same(failure(function () { m.MD5(null); }), kTypeMismatch, "MD5 of null");
     same(failure(function () { m.CRC32("123456789"); }), kTypeMismatch, "CRC32 of a string");
 
-    section("Random: the blob does not come back to JScript");
-    // JScript passes the variable's value, so the new blob is made and
-    // dropped: the call succeeds, returns nothing, and the variable stays.
+    section("Random fills the blob JScript passes");
+    // JScript passes the blob by value: the blob itself receives the bytes,
+    // its old contents replaced, so a key made from it is not all zeros.
     r = newBlob("aabb");
     var returned = m.Random(16, r);
     same(typeof returned, "undefined", "Random returns nothing");
-    same(r.Hex, "aabb", "the argument is not changed");
-    same(failure(function () { m.Random(16, null); }), "no error", "Random with null as destination");
+    same(r.Length, 16, "the blob holds 16 new bytes");
+    var firstDraw = r.Hex;
+    m.Random(16, r);
+    ok(r.Hex !== firstDraw, "each call draws new bytes");
+    var aes = new ActiveXObject("Valdergast.ZELCryptoAES");
+    aes.Keygen(r, 16);
+    var zeroKey = new ActiveXObject("Valdergast.ZELCryptoAES");
+    zeroKey.Keygen(newBlob(rep("00", 16)), 16);
+    ok(aes.Encrypt(newBlob(rep("00", 16))).Hex !== zeroKey.Encrypt(newBlob(rep("00", 16))).Hex,
+       "a key from the random blob is not the all-zero key");
+    m.Random(0, r);
+    same(r.Length, 0, "Random 0 empties the blob");
+    r = newBlob("aabb");
+    same(failure(function () { m.Random(16, null); }), kBadArgument, "Random with null as destination");
+    same(failure(function () { m.Random(16, 5); }), kBadArgument, "Random with a number as destination");
+    same(failure(function () { m.Random(16, undefined); }), kBadArgument, "Random with undefined as destination");
+    same(failure(function () { m.Random(16, new ActiveXObject("Scripting.Dictionary")); }), kBadArgument,
+         "Random with an object that is no blob");
     same(failure(function () { m.Random(16); }), kBadParamCount, "Random without a destination");
     same(failure(function () { m.Random(-1, r); }), kBadArgument, "Random -1");
     same(failure(function () { m.Random(-0x80000000, null); }), kBadArgument, "Random -2^31");

@@ -84,6 +84,12 @@ Function TryChecksum(name, src, ByRef result)
   TryChecksum = Outcome()
 End Function
 
+Function TryRandomByValue(count, value)
+  On Error Resume Next
+  m.Random count, (value)
+  TryRandomByValue = Outcome()
+End Function
+
 Function TryRandom(count, ByRef result)
   On Error Resume Next
   m.Random count, result
@@ -242,6 +248,14 @@ same r.Length, 4, "the variable holds the new blob"
 r = 7
 m.Random 2, r
 same r.Length, 2, "a number in the variable is replaced by the blob"
+
+' In parentheses the argument goes by value, as JScript passes it: the blob
+' itself is filled; a value that is no blob is refused.
+Set b = NewBlob("aabbcc")
+m.Random 8, (b)
+same b.Length, 8, "a blob passed by value receives the bytes"
+same TryRandomByValue(8, 7), kBadArgument, "Random with a number passed by value"
+same TryRandomByValue(8, Nothing), kBadArgument, "Random with Nothing passed by value"
 
 section "Random with a negative count"
 For Each n In Array(-1, -16, &H80000000)

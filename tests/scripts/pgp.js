@@ -167,6 +167,14 @@ function run() {
          "wrong password");
     same(failure(function () { newPgp().Decrypt(newBlob(kGpgAes)); }), refusal("Invalid key - PGP"),
          "no password");
+    // Encrypt refuses the empty password; Decrypt reads a message made under
+    // it by another writer.
+    same(failure(function () { newPgp().Encrypt(textBlob("no password")); }), refusal("Invalid key - PGP"),
+         "Encrypt with no password set");
+    same(failure(function () { newPgp("").Encrypt(newBlob("")); }), refusal("Invalid key - PGP"),
+         "Encrypt with the empty password");
+    same(newPgp().Decrypt(newBlob("c30404070002c9250446fb8c26ea6c21168cfb94aeebda77dc3fc0855ecc3f6de35a11573fb2d25ea3b85efc1a")).Text, "no password",
+         "Decrypt of an empty-password message");
     same(failure(function () { o.Decrypt(newBlob("")); }), refusal("Data is corrupted - PGP"), "empty message");
     same(failure(function () { o.Decrypt(newBlob(kGpgAes.substr(0, 30))); }), refusal("Data is corrupted - PGP"),
          "session-key packet alone");

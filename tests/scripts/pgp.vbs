@@ -49,6 +49,12 @@ Function TryDearmor(o, text, ByRef result)
   TryDearmor = Outcome()
 End Function
 
+Function TryEncrypt(o, src, ByRef result)
+  On Error Resume Next
+  Set result = o.Encrypt(src)
+  TryEncrypt = Outcome()
+End Function
+
 Function TrySetPassword(o, b)
   On Error Resume Next
   o.Password = b
@@ -103,8 +109,17 @@ Set o2 = NewPgp("other")
 ' then fails as corrupted data.
 t = TryDecrypt(o2, o.Encrypt(NewBlob("05")), r)
 ok t = Refusal("Invalid key - PGP") Or t = Refusal("Data is corrupted - PGP"), "another password: " & t
+' Encrypt refuses the empty password (never set, or set empty) and gives no
+' message; Decrypt still reads a message made under it by another writer.
+Const kEmptyPasswordMessage = "c30404070002c9250446fb8c26ea6c21168cfb94aeebda77dc3fc0855ecc3f6de35a11573fb2d25ea3b85efc1a"
 Set o2 = CreateObject("Valdergast.ZELCryptoPGP")
-same o2.Decrypt(o2.Encrypt(TextBlob("no password"))).Text, "no password", "no password set at all"
+Set r = Nothing
+same TryEncrypt(o2, TextBlob("no password"), r), Refusal("Invalid key - PGP"), "Encrypt with no password set at all"
+ok r Is Nothing, "no message without a password"
+same o2.Decrypt(NewBlob(kEmptyPasswordMessage)).Text, "no password", "Decrypt with no password set at all"
+Set o2 = NewPgp("")
+same TryEncrypt(o2, NewBlob(""), r), Refusal("Invalid key - PGP"), "Encrypt with the empty password"
+same o2.Decrypt(NewBlob(kEmptyPasswordMessage)).Text, "no password", "Decrypt with the empty password"
 
 ' ---------------------------------------------------------------- Init
 section "Init: the low byte of each value, read back from the packet"

@@ -13,6 +13,7 @@
 var kNotABlob = "80004005 Internal error: can't get source ZELBlob COM interface";
 var kNoKey = "80004005 Crypto System: Invalid key";
 var kCannotDecrypt = "80004005 Crypto System: Unable to decrypt data";
+var kUnsupported = "80004005 Crypto System: Unsupported algorithm";
 var kTypeMismatch = "80020005";  // DISP_E_TYPEMISMATCH from the script engine
 var kOverflow = "8002000a";      // DISP_E_OVERFLOW from the script engine
 var kBadParamCount = "8002000e"; // DISP_E_BADPARAMCOUNT from the script engine
@@ -170,8 +171,17 @@ function run() {
         same(o.Mode, 7, name + " Mode = 7");
         same(o.mode, 7, name + " read as mode");
         same(o.MODE, 7, name + " read as MODE");
-        same(o.Encrypt(newBlob(seq(0, 3 * bs))).Length, 0, name + ": mode 7 enciphers nothing");
-        same(o.Decrypt(newBlob(seq(0, 3 * bs))).Length, 0, name + ": mode 7 deciphers nothing");
+        same(failure(function () { o.Encrypt(newBlob(seq(0, 3 * bs))); }), kUnsupported, name + ": mode 7 Encrypt");
+        same(failure(function () { o.Decrypt(newBlob(seq(0, 3 * bs))); }), kUnsupported, name + ": mode 7 Decrypt");
+        // An undefined property read gives undefined, which is 0; true is -1.
+        var undefinedMode = {}.zelModeNotDefined;
+        o.Mode = undefinedMode;
+        same(o.Mode, 0, name + " Mode = undefined");
+        same(failure(function () { o.Encrypt(newBlob(seq(0, bs))); }), kUnsupported, name + ": mode undefined Encrypt");
+        o.Mode = true;
+        same(o.Mode, -1, name + " Mode = true");
+        same(failure(function () { o.Decrypt(newBlob(seq(0, bs))); }), kUnsupported, name + ": mode true Decrypt");
+        o.Mode = 7;
         same(failure(function () { o.Decrypt(newBlob(seq(0, bs - 1))); }), kCannotDecrypt,
              name + ": the length is still checked");
         o.mode = -0x80000000;

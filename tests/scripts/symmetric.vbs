@@ -95,6 +95,7 @@ End Function
 Const kNotABlob = "Internal error: can't get source ZELBlob COM interface"
 Const kNoKey = "Crypto System: Invalid key"
 Const kCannotDecrypt = "Crypto System: Unable to decrypt data"
+Const kUnsupported = "Crypto System: Unsupported algorithm"
 Const kTypeMismatch = "D | Microsoft VBScript runtime error | Type mismatch"
 
 Dim cls, name, engine, bs, o, o2, b, c, d, k, r, row, cases, p, q, v, i, n, mode, expected
@@ -371,21 +372,29 @@ For Each cls In classes
   same o.Mode, 1, cls(0) & ": Filler leaves Mode alone"
 Next
 
-section "Mode keeps any value; only 1 and 2 encipher"
+section "Mode keeps any value; Encrypt and Decrypt refuse all but 1 and 2"
 For Each cls In classes
   name = cls(0)
   bs = cls(2)
-  For Each v In Array(7, 0, 3, -1, &H80000000)
-    Set o = KeyedCipher(name, 1)
+  ' True is -1; Empty (what an undefined constant name gives) is 0.
+  For Each v In Array(7, 0, 3, -1, &H80000000, True, Empty)
+    Set o = KeyedCipher(name, 2)
+    c = o.Encrypt(NewBlob(Seq(0, bs))).Hex
     o.Mode = v
-    same o.Mode, v, name & " Mode = " & v
-    same o.mode, v, name & " read as mode"
-    same TryEncrypt(o, NewBlob(Seq(0, 2 * bs + 3)), r), "no error", name & " Encrypt in mode " & v
-    same r.Length, 0, name & " Encrypt in mode " & v & " gives an empty blob"
-    same TryDecrypt(o, NewBlob(Seq(0, 2 * bs)), r), "no error", name & " Decrypt in mode " & v
-    same r.Length, 0, name & " Decrypt in mode " & v & " gives an empty blob"
-    ' The length is still checked.
+    same o.Mode, CLng(v), name & " Mode = " & v
+    same o.mode, CLng(v), name & " read as mode"
+    Set r = Nothing
+    same TryEncrypt(o, NewBlob(Seq(0, 2 * bs + 3)), r), Refusal(name, kUnsupported), name & " Encrypt in mode " & v
+    ok r Is Nothing, name & ": no ciphertext in mode " & v
+    same TryEncrypt(o, NewBlob(""), r), Refusal(name, kUnsupported), name & " empty Encrypt in mode " & v
+    same TryDecrypt(o, NewBlob(Seq(0, 2 * bs)), r), Refusal(name, kUnsupported), name & " Decrypt in mode " & v
+    ok r Is Nothing, name & ": no plaintext in mode " & v
+    ' The length is checked first.
     same TryDecrypt(o, NewBlob(Seq(0, bs + 1)), r), Refusal(name, kCannotDecrypt), name & " bad length in mode " & v
+    ' Back in mode 2, the chain goes on from where the first Encrypt left it.
+    o.Mode = 2
+    q = Seq(&H40, bs)
+    same o.Encrypt(NewBlob(q)).Hex, FreshEncrypt(name, o.Key, 1, 0, HexXor(q, c)), name & ": the refusals moved no chain"
   Next
   Set o = NewCipher(name)
   o.mode = 2

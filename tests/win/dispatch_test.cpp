@@ -420,4 +420,59 @@ TEST_F(Dispatch, RandomDestinationVariableReceivesTheBlob)
     EXPECT_EQ(HexOf(V_DISPATCH(&empty.get())), L"");
 }
 
+// JScript passes a blob by value: the blob itself receives the bytes, its
+// old contents replaced, locked and let go once.
+TEST_F(Dispatch, RandomFillsABlobPassedByValue)
+{
+    auto blob = NewBlob(L"aabbcc");
+    ASSERT_HR(S_OK, Call(Misc(), L"Random", {Var::Long(16), Var::Object(blob.Get())}).hr);
+    const std::wstring first = HexOf(blob.Get());
+    EXPECT_EQ(first.size(), 32u);
+    ASSERT_HR(S_OK, Call(Misc(), L"Random", {Var::Long(16), Var::Object(blob.Get())}).hr);
+    EXPECT_NE(HexOf(blob.Get()), first) << "each call draws new bytes";
+    ASSERT_HR(S_OK, Call(Misc(), L"Random", {Var::Long(0), Var::Object(blob.Get())}).hr);
+    EXPECT_EQ(HexOf(blob.Get()), L"");
+
+    FakeBlob fake("0102");
+    {
+        Invoked done = Call(Misc(), L"Random", {Var::Long(5), Var::Object(static_cast<IDispatch*>(&fake))});
+        ASSERT_HR(S_OK, done.hr);
+        EXPECT_EQ(V_VT(&done.result), VT_EMPTY);
+    }
+    EXPECT_EQ(fake.buffer.Length(), 5u);
+    EXPECT_EQ(fake.locks, 1);
+    EXPECT_TRUE(Balanced(fake));
+}
+
+// Any other value passed by value cannot receive bytes: E_INVALIDARG, and
+// nothing is drawn or changed.  A refused count is refused first.
+TEST_F(Dispatch, RandomRefusesOtherValuesPassedByValue)
+{
+    FakeDispatch notABlob;
+    auto blob = NewBlob(L"aabb");
+    {
+    const struct {
+        const char* what;
+        Var dest;
+    } cases[] = {
+        {"a number", Var::Long(7)},
+        {"null", Var::OfType(VT_NULL)},
+        {"undefined", Var::OfType(VT_EMPTY)},
+        {"a null object", Var::Object(nullptr)},
+        {"an object that is no blob", Var::Object(&notABlob)},
+        {"a string", Var::String(L"aabb")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Invoked refused = Call(Misc(), L"Random", {Var::Long(8), c.dest});
+        EXPECT_HR(DISP_E_EXCEPTION, refused.hr);
+        EXPECT_HR(E_INVALIDARG, refused.scode);
+    }
+    }
+    EXPECT_EQ(notABlob.Refs(), 1);
+    Invoked negative = Call(Misc(), L"Random", {Var::Long(-1), Var::Object(blob.Get())});
+    EXPECT_HR(E_INVALIDARG, negative.scode);
+    EXPECT_EQ(HexOf(blob.Get()), L"aabb");
+}
+
 } // namespace

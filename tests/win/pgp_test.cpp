@@ -509,12 +509,27 @@ TEST_F(Pgp, EncryptDecryptRoundTrips)
     }
 }
 
-TEST_F(Pgp, EmptyPasswordWorks)
+// A message under the empty password (AES-128, simple S2K over SHA-1, made
+// by an independent writer): what older messages of this class may be.
+const wchar_t kEmptyPasswordMessage[] =
+    L"c30404070002c9250446fb8c26ea6c21168cfb94aeebda77dc3fc0855ecc3f6de35a11573fb2d25ea3b85efc1a";
+
+// Encrypt refuses the empty password, whether never set or set empty, and
+// hands out nothing; Decrypt still reads a message made under it.
+TEST_F(Pgp, EmptyPasswordIsRefusedForEncryptOnly)
 {
-    auto o = WithPassword(L"");
-    const Outcome m = Encrypt(o.Get(), BytesOfText("no password"));
-    ASSERT_TRUE(Succeeded(m));
-    EXPECT_EQ(Decrypt(NewPgp().Get(), m.bytes).bytes, BytesOfText("no password"));
+    for (bool set : {false, true}) {
+        SCOPED_TRACE(set ? "set empty" : "never set");
+        auto o = set ? WithPassword(L"") : NewPgp();
+        for (const Bytes& plain : {BytesOfText("no password"), Bytes{}}) {
+            const Outcome m = Encrypt(o.Get(), plain);
+            EXPECT_TRUE(Failed(m, kInvalidKey));
+            EXPECT_TRUE(m.resultNull);
+        }
+        const Outcome read = Decrypt(o.Get(), BytesOfHex(kEmptyPasswordMessage));
+        ASSERT_TRUE(Succeeded(read));
+        EXPECT_EQ(read.bytes, BytesOfText("no password"));
+    }
 }
 
 // --- armor ----------------------------------------------------------------------------

@@ -61,6 +61,7 @@ void PrintTo(const CipherClass& c, std::ostream* os)
 
 const wchar_t kNoKey[] = L"Crypto System: Invalid key";
 const wchar_t kCannotDecrypt[] = L"Crypto System: Unable to decrypt data";
+const wchar_t kUnsupported[] = L"Crypto System: Unsupported algorithm";
 
 class Symmetric : public testing::TestWithParam<CipherClass> {
 protected:
@@ -268,10 +269,16 @@ TEST_P(Symmetric, FillerKeepsTheLowByteAndModeAnyValue)
         LONG value = 0;
         EXPECT_HR(S_OK, keyed->get_mode(&value));
         EXPECT_EQ(value, mode);
-        // Nothing is enciphered, and that is no error.
-        EXPECT_EQ(Encrypt(keyed.Get(), Seq(0, 2 * Class().blockSize + 1)), L"");
-        EXPECT_EQ(Decrypt(keyed.Get(), Seq(0, 2 * Class().blockSize)), L"");
-        EXPECT_FALSE(TakeErrorRecord().present);
+        // Encrypt and Decrypt refuse it: E_FAIL, the record, no result.
+        for (BlobMethod method : {&IZELCryptoSymmetric::Encrypt, &IZELCryptoSymmetric::Decrypt}) {
+            auto src = NewBlob(Seq(0, 2 * Class().blockSize));
+            FakeBlob sentinel;
+            IDispatch* dest = &sentinel;
+            EXPECT_HR(E_FAIL, (keyed.Get()->*method)(src.Get(), &dest));
+            EXPECT_EQ(dest, nullptr);
+            EXPECT_EQ(sentinel.Refs(), 1);
+            EXPECT_TRUE(Reported(kUnsupported, GUID_NULL));
+        }
     }
 }
 
