@@ -28,6 +28,17 @@ XBlob Crc24Bytes(const XBlob& message)
     return bytes;
 }
 
+// Reads the next line as ReadLine does, without the blanks and tabs at its
+// end: mail programs and editors add and strip them freely, and no armor
+// line means anything by them.
+uint32_t ReadArmorLine(const char* text, uint32_t length, uint32_t pos, std::string& line)
+{
+    pos = ReadLine(text, length, pos, line);
+    const size_t kept = line.find_last_not_of(" \t");
+    line.resize(kept == std::string::npos ? 0 : kept + 1);
+    return pos;
+}
+
 } // namespace
 
 std::string Enarmor(const XBlob& message)
@@ -75,14 +86,21 @@ XBlob Dearmor(const XBlob& armored)
     const void* nul = std::memchr(text, 0, armored.Length());
     const uint32_t length = nul ? uint32_t(static_cast<const char*>(nul) - text) : armored.Length();
 
+    // Any text before the BEGIN line (a mail body, a note) is passed over;
+    // the BEGIN line itself starts at the beginning of its line.
     std::string line;
-    uint32_t pos = ReadLine(text, length, 0, line);
-    if (line != kArmorBeginLine)
+    uint32_t pos = 0;
+    bool begun = false;
+    while (!begun && pos < length) {
+        pos = ReadArmorLine(text, length, pos, line);
+        begun = line == kArmorBeginLine;
+    }
+    if (!begun)
         throw XCryptoAlarm(XMessage::kDataCorrupted, kSource);
 
     // Armor headers, up to and including the empty line that ends them.
     while (pos < length) {
-        pos = ReadLine(text, length, pos, line);
+        pos = ReadArmorLine(text, length, pos, line);
         if (line.empty())
             break;
     }
@@ -92,7 +110,7 @@ XBlob Dearmor(const XBlob& armored)
     std::string base64;
     bool checksum = false;
     while (pos < length) {
-        pos = ReadLine(text, length, pos, line);
+        pos = ReadArmorLine(text, length, pos, line);
         if (line.empty() || line.compare(0, kBoundaryLength, kArmorEndLine, kBoundaryLength) == 0)
             break;
         if (line[0] == '=') {

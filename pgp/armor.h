@@ -24,8 +24,10 @@ extern const char kArmorVersion[];   // "Version: ZELCrypto v2.0"
 std::string Enarmor(const XBlob& message);
 
 // The message in an armored text (the text's bytes; it ends at its length or
-// at a NUL byte, whichever comes first).  XCryptoAlarm with the source "PGP":
-// "Data is corrupted" when the first line is not exactly the BEGIN line,
+// at a NUL byte, whichever comes first).  Text before the BEGIN line is
+// passed over, and blanks and tabs at the end of any line are ignored.
+// XCryptoAlarm with the source "PGP": "Data is corrupted" when no line is
+// exactly the BEGIN line,
 // "Data CRC error" when a checksum line is present and does not match the
 // decoded body (or decodes to fewer than 3 bytes).
 XBlob Dearmor(const XBlob& text);

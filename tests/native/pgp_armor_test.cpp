@@ -100,7 +100,8 @@ TEST(PgpArmor, RoundTrips)
     EXPECT_EQ(DearmorText(Enarmor(BlobOf(big))), big);
 }
 
-// What the reader takes: any header lines or none, CR LF, LF or CR line ends,
+// What the reader takes: any text before the BEGIN line, blanks and tabs at
+// the end of any line, any header lines or none, CR LF, LF or CR line ends,
 // any body line length, characters outside the alphabet skipped, no
 // checksum, no END line, anything after the checksum line.
 TEST(PgpArmor, DearmorIsLenientAboutTheRest)
@@ -126,6 +127,12 @@ TEST(PgpArmor, DearmorIsLenientAboutTheRest)
         {"no checksum, body ends at an empty line", begin + "\n\n" + b64 + "\n\nrubbish\n=AAAA\n"},
         {"something else after the checksum", begin + "\n\n" + b64 + "\n" + checksum + "\n-----END PGP SIGNATURE--\nx"},
         {"checksum line with more characters", begin + "\n\n" + b64 + "\n" + checksum + "AAAA\n"},
+        {"blank line first", "\r\n" + armor},
+        {"mail text first", "Hello,\r\n\r\nthe message -----BEGIN PGP MESSAGE----- is below.\r\n-- \r\n"
+                            "-----BEGIN PGP SIGNATURE-----\r\n=AAAA\r\n" + armor},
+        {"trailing blank on BEGIN", Replace(armor, "MESSAGE-----\r\n", "MESSAGE----- \r\n")},
+        {"trailing blanks and tabs on every line", Replace(armor, "\r\n", " \t \r\n")},
+        {"blanks on the line that ends the headers", Replace(armor, "\r\n\r\n", "\r\n\t  \r\n")},
     };
     for (const auto& [what, text] : cases) {
         SCOPED_TRACE(what);
@@ -204,9 +211,10 @@ TEST(PgpArmor, DearmorRefusals)
 
     const std::vector<std::tuple<const char*, std::string, const char*>> cases = {
         {"empty text", "", XMessage::kDataCorrupted},
-        {"blank line first", "\r\n" + armor, XMessage::kDataCorrupted},
-        {"trailing blank on BEGIN", Replace(armor, "MESSAGE-----\r\n", "MESSAGE----- \r\n"), XMessage::kDataCorrupted},
+        {"text only", "no armor here\r\n\r\n", XMessage::kDataCorrupted},
         {"leading blank on BEGIN", " " + armor, XMessage::kDataCorrupted},
+        {"BEGIN inside a line", "see " + armor, XMessage::kDataCorrupted},
+        {"BEGIN after text on its line", "text\r\nsee " + armor, XMessage::kDataCorrupted},
         {"another armor type", Replace(armor, "BEGIN PGP MESSAGE", "BEGIN PGP SIGNATURE"), XMessage::kDataCorrupted},
         {"lower case", Replace(armor, "BEGIN PGP MESSAGE", "BEGIN PGP message"), XMessage::kDataCorrupted},
         {"changed body character", changed, XMessage::kDataCrcError},
@@ -321,6 +329,28 @@ TEST_F(PgpArmorGpg, DearmorReadsGpgArmor)
         XPgpMessage m;
         m.SetPassword(BlobOf(std::string("armor pw")));
         EXPECT_EQ(Content(m.Decrypt(BlobOf(dearmored))), plaintext);
+    }
+}
+
+// Around the armor, Dearmor takes what gpg --dearmor takes: text before the
+// BEGIN line and blanks or tabs at the ends of lines; both give the same
+// bytes.
+TEST_F(PgpArmorGpg, DearmorTakesWhatGpgTakes)
+{
+    const Bytes message = Pattern(300, 13);
+    const std::string armor = Replace(Enarmor(BlobOf(message)), "\r\n", "\n");
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"mail text first", "Hello,\n\nhere it is:\n-- \n" + armor},
+        {"trailing blanks and tabs", Replace(armor, "\n", " \t\n")},
+        {"both, CR LF", Replace("Note\n\n" + Replace(armor, "\n", "\t \n"), "\n", "\r\n")},
+    };
+    for (const auto& [what, text] : cases) {
+        SCOPED_TRACE(what);
+        WriteFile(gpg_->Path("variant.asc"), Bytes(text.begin(), text.end()));
+        ASSERT_TRUE(gpg_->Call("", {"--yes", "-o", gpg_->Path("variant.bin"), "--dearmor", gpg_->Path("variant.asc")}))
+            << gpg_->Log();
+        EXPECT_EQ(ReadFile(gpg_->Path("variant.bin")), message);
+        EXPECT_EQ(DearmorText(text), message);
     }
 }
 

@@ -159,6 +159,8 @@ function run() {
     same(m.substr(0, 12), "c30d04070303", "then AES-128, type 3, RIPEMD-160");
     same(byteAt(m, 14), "60", "with GnuPG's count");
     same(o.Decrypt(o.Dearmor(kGpgArmored)).Text, kGpgPlain, "GnuPG's armored Twofish message");
+    same(o.Decrypt(o.Dearmor("Hi,\r\n\r\nhere it is:\r\n" + kGpgArmored.replace(/\n/g, "\t \n"))).Text, kGpgPlain,
+         "the same inside a mail, with blanks at the ends of lines");
     same(o.Encrypt(newBlob("")).Hex.substr(0, 12), "c30c040a0101", "then Twofish, type 1, MD5");
 
     section("refusals");

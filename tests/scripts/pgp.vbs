@@ -239,6 +239,10 @@ same o.Dearmor(t).Hex, m.Hex, "LF ends without the Version line"
 same o.Dearmor(Replace(s, vbCrLf, vbCr)).Hex, m.Hex, "CR ends"
 Set o2 = NewPgp("correct-horse")
 same o2.Decrypt(o2.Dearmor(gpgArmored)).Text, kGpgPlain & vbLf, "GnuPG's armored message"
+' An armor pasted into a mail: text before it, blanks and tabs after lines.
+t = "Hello," & vbCrLf & vbCrLf & "the message follows." & vbCrLf & vbCrLf & _
+  Replace(gpgArmored, vbLf, " " & vbTab & vbLf)
+same o2.Decrypt(o2.Dearmor(t)).Text, kGpgPlain & vbLf, "GnuPG's armored message inside a mail"
 same Mid(o2.Encrypt(NewBlob("")).Hex, 1, 12), "c30c040a0101", "then Twofish, type 1, MD5"
 
 section "Dearmor: the body ends at the END line, with or without a checksum line"
@@ -271,7 +275,8 @@ same TryDecrypt(NewPgp("correct-horse"), NewBlob(Left(kGpgAes, 120)), r), Refusa
   "cut inside the data"
 same TryDearmor(o, "no armor", r), Refusal("Data is corrupted - PGP"), "Dearmor of a plain text"
 same TryDearmor(o, "", r), Refusal("Data is corrupted - PGP"), "Dearmor of an empty text"
-same TryDearmor(o, vbCrLf & gpgArmored, r), Refusal("Data is corrupted - PGP"), "Dearmor with an empty line first"
+same TryDearmor(o, "Hello," & vbCrLf & "no message here." & vbCrLf, r), Refusal("Data is corrupted - PGP"), _
+  "Dearmor of a mail without armor"
 same TryDearmor(o, Replace(gpgArmored, "jAwE", "jAwF"), r), Refusal("Data CRC error - PGP"), "a changed character"
 same TryDearmor(o, Replace(gpgArmored, "=9+uY", "=9+uZ"), r), Refusal("Data CRC error - PGP"), "a changed checksum"
 same TryDearmor(o, Replace(gpgArmored, "=9+uY", "=9+"), r), Refusal("Data CRC error - PGP"), "a short checksum"

@@ -591,6 +591,12 @@ TEST_F(Pgp, DearmorReadsOtherLayouts)
         {"no END line", "-----BEGIN PGP MESSAGE-----\n\n" + body + "\n" + sum, message},
         {"BEGIN line alone", "-----BEGIN PGP MESSAGE-----", {}},
         {"GnuPG's empty message", "-----BEGIN PGP MESSAGE-----\n\n=twTO\n-----END PGP MESSAGE-----\n", {}},
+        {"mail text first", "Hi,\r\n\r\nthe message:\r\n\r\n-----BEGIN PGP MESSAGE-----\r\n\r\n" + body + "\r\n" + sum +
+                                "\r\n-----END PGP MESSAGE-----\r\n",
+         message},
+        {"trailing blanks and tabs", "-----BEGIN PGP MESSAGE----- \nVersion: x\t\n  \n" + lines64 + " \n" + sum +
+                                         "\t\n-----END PGP MESSAGE-----  \n",
+         message},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -634,8 +640,8 @@ TEST_F(Pgp, DearmorRefusals)
     };
     const Case cases[] = {
         {"empty text", L"", kCorrupted},
-        {"empty line first", L"\r\n" + good, kCorrupted},
-        {"trailing blank", L"-----BEGIN PGP MESSAGE----- \r\n" + good.substr(good.find(L"\r\n") + 2), kCorrupted},
+        {"text without armor", L"Hello,\r\nno message here.\r\n", kCorrupted},
+        {"BEGIN line after text on its line", L"see " + good, kCorrupted},
         {"other BEGIN line", L"-----BEGIN PGP SIGNATURE-----\r\n\r\n=twTO\r\n", kCorrupted},
         {"binary message", L"\x8c\x0d\x04\x07", kCorrupted},
         {"changed body character", changedBody, kCrcError},
