@@ -156,13 +156,14 @@ var cipher, receiver, secret, plain;
 for (var i = 0; i < names.length; i++) {
     cipher = new ActiveXObject("Valdergast.ZELCrypto" + names[i]);
     cipher.Mode = 2;
-    cipher.Filler = 32;                  // pad with blanks
+    cipher.Filler = 32;                  // pad with blanks (set before Keygen: it pads short key material too)
     cipher.Keygen(key, 32);              // the 32-byte key made above
     secret = cipher.Encrypt(message);
-    // The other side: a new object with the same key and mode (Decrypt has
-    // no use for the filler).
+    // The other side: a new object with the same Filler, key and mode (Keygen
+    // pads key material shorter than the key with the Filler).
     receiver = new ActiveXObject("Valdergast.ZELCrypto" + names[i]);
     receiver.Mode = 2;
+    receiver.Filler = 32;
     receiver.Keygen(key, 32);
     plain = receiver.Decrypt(secret);
     show(names[i], secret.Length + " bytes: " + secret.Hex.substring(0, 32) + "...");

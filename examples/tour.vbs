@@ -123,13 +123,14 @@ Show "the message", message.Length & " bytes"
 For Each cipherName In Array("AES", "Twofish", "Blowfish", "Cast", "TripleDES")
   Set cipher = CreateObject("Valdergast.ZELCrypto" & cipherName)
   cipher.Mode = 2
-  cipher.Filler = 32                    ' pad with blanks
+  cipher.Filler = 32                    ' pad with blanks (set before Keygen: it pads short key material too)
   cipher.Keygen key, 32                 ' the 32-byte key made above
   Set secret = cipher.Encrypt(message)
-  ' The other side: a new object with the same key and mode (Decrypt has
-  ' no use for the filler).
+  ' The other side: a new object with the same Filler, key and mode (Keygen
+  ' pads key material shorter than the key with the Filler).
   Set receiver = CreateObject("Valdergast.ZELCrypto" & cipherName)
   receiver.Mode = 2
+  receiver.Filler = 32
   receiver.Keygen key, 32
   Set plain = receiver.Decrypt(secret)
   Show cipherName, secret.Length & " bytes: " & Left(secret.Hex, 32) & "..."

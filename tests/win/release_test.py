@@ -7,7 +7,8 @@ The archive must be named after the project version (given three parts) and
 the bitness, hold exactly the shipped files in one folder, carry the build's
 DLLs and type library byte for byte (the DLLs of the right bitness, the type
 library the same one zelcrypto.dll embeds), the examples as they are in the
-source with CR LF line ends, and installation notes that fit the bitness.
+source with CR LF line ends, installation notes that fit the bitness, and
+the README's sections for script authors as REFERENCE.txt.
 """
 
 import os
@@ -65,7 +66,7 @@ def main():
         with zipfile.ZipFile(path) as archive:
             check(archive.testzip() is None, "every entry's CRC is right")
             names = archive.namelist()
-            expected = [f"{base}/{n}" for n in ("zelcrypto.dll", "zelblob.dll", "zelcrypto.tlb", "README-admin.txt",
+            expected = [f"{base}/{n}" for n in ("zelcrypto.dll", "zelblob.dll", "zelcrypto.tlb", "README-admin.txt", "REFERENCE.txt",
                                                 "examples/tour.vbs", "examples/tour.js",
                                                 "examples/encrypt_page.asp")]
             check(sorted(names) == sorted(expected) and len(names) == len(set(names)),
@@ -104,6 +105,24 @@ def main():
         for phrase in ("Enable 32-bit Applications", "apartment-threaded", "Read & execute",
                        "Run as administrator", "side by side"):
             check(phrase in " ".join(notes.split()), f"the notes cover {phrase!r}")
+
+        # The reference: every README section from Constants to the errors
+        # table, word for word, and nothing about building.
+        data = entries.get("REFERENCE.txt", b"")
+        check(data.startswith(b"\xef\xbb\xbf"), "REFERENCE.txt starts with a UTF-8 byte order mark")
+        check(data.count(b"\n") > 50 and data.count(b"\n") == data.count(b"\r\n"), "REFERENCE.txt has CR LF lines")
+        text = data[3:].decode("utf-8", errors="replace").replace("\r\n", "\n")
+        check(text.startswith(f"ZELCrypto {version}: reference for script authors\n"), "the reference names the version")
+        readme = read(os.path.join(ROOT, "README.md")).decode("utf-8")
+        sections = re.findall(r"^##+ .*$", readme, re.MULTILINE)
+        first, end = sections.index("### Constants"), sections.index("## Building and testing by hand")
+        for heading in sections[first:end]:
+            start = readme.index("\n" + heading + "\n") + 1
+            following = [readme.find("\n" + h + "\n", start + 1) for h in sections if readme.find("\n" + h + "\n", start + 1) > 0]
+            body = readme[start:min(following) + 1 if following else len(readme)]
+            check(body in text or body.rstrip() + "\n" in text, f"the reference holds the section {heading!r} whole")
+        for heading in sections[:first] + sections[end:]:
+            check("\n" + heading + "\n" not in text, f"the reference leaves out {heading!r}")
 
     print(f"{'FAILED' if failures else 'passed'}: {failures} failed checks")
     return 1 if failures else 0
