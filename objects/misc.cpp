@@ -132,6 +132,10 @@ STDMETHODIMP CZELCryptoMisc::Keygen(LONG hash, LONG length, IDispatch* password,
         const XBlob& secret = f.Source(0);
         const uint32_t size = uint32_t(length);
         const uint8_t id = uint8_t(hash & 0xFF);
+        // Keygen derives with the three hashes its type library names
+        // (ZelHashId); the engine's table has more, for the newer classes.
+        if (hash != 0 && (id < 1 || id > 3))
+            throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm);
         if (hash == 0)
             f.Result().Assign(ExpandSeed(secret, size));
         else if (salted && f.Source(1).Length() > 0 && passes != 0)

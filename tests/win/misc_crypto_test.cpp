@@ -357,7 +357,9 @@ TEST_F(MiscCrypto, KeygenLengthZeroAndUnknownIds)
     EXPECT_EQ(Keygen(2, 0, D(password), nullptr, 0), L"");
     EXPECT_EQ(Keygen(3, 0, D(password), D(salt), 255), L"");
 
-    for (LONG hash : {LONG(4), LONG(256), LONG(255), LONG(-256), LONG(0x12345600)}) {
+    // 8, 10 and 11 are SHA-256, SHA-512 and SHA-224 in OpenPGP, which the
+    // engine knows for the newer classes: Keygen still takes only its own three.
+    for (LONG hash : {LONG(4), LONG(8), LONG(10), LONG(11), LONG(256), LONG(255), LONG(-256), LONG(0x12345600)}) {
         for (LONG length : {0, 20}) {
             SCOPED_TRACE(testing::Message() << "hash " << hash << ", length " << length);
             FakeBlob sentinel;
