@@ -3,6 +3,7 @@
 
     server -> objects -> {com, blob, engine};  zelblob -> {com, blob, core}
     engine folders -> core (and each other, downwards); com -> nothing of ours
+    host (zelhost.exe, a generic script host) -> com at most; nothing -> host
 
 Each folder may include headers of the folders listed for it below, and its
 CMakeLists.txt may link only the targets listed for it.  The engine folders
@@ -32,6 +33,7 @@ INCLUDES = {
     "objects": ["com", "blob"] + ENGINE,
     "server": ["objects", "com"],
     "zelblob": ["com", "blob", "core"],
+    "host": ["com"],
 }
 
 # Headers generated from IDL, included without a folder.
@@ -53,9 +55,10 @@ LINKS = {
     "objects": {"zelcom", "zelblobclient", "zelengine", "zelcore", "zelcrypto_interfaces"},
     "server": {"zelobjects", "zelcom", "zelengine", "zelcore"},
     "zelblob": {"zelcom", "zelcore"},
+    "host": {"zelcom"},
 }
 OUR_TARGETS = {"zelcore", "zelengine", "zelcom", "zelblobclient", "zelobjects", "zelcrypto_interfaces",
-               "zelcrypto", "zelblob", "zelcrypto_ids"}
+               "zelcrypto", "zelblob", "zelcrypto_ids", "zelhost"}
 
 WINDOWS_HEADER = re.compile(r"^(windows|winbase|ole2|oleauto|oaidl|objbase|unknwn|ntsecapi|wincrypt)\.h$", re.I)
 WINDOWS_ONLY_ENGINE_FILES = {"random/entropy_windows.cpp"}
@@ -115,6 +118,9 @@ def self_test():
         "zelblob/x.cpp": '#include "rsa/rsa.h"\n',                      # the blob DLL takes the engine
         "server/x.cpp": '#include "local.h"\n',                         # a header without its folder
         "zelblob/CMakeLists.txt": "target_link_libraries(zelblob PRIVATE zelcom zelengine)\n",
+        "host/x.cpp": '#include "blob/izelblob.h"\n',                  # the script host knows blobs
+        "com/x.cpp": '#include "host/job.h"\n',                        # something points at the host
+        "host/CMakeLists.txt": "target_link_libraries(zelhost PRIVATE zelcom zelobjects)\n",
     }
     with tempfile.TemporaryDirectory() as tmp:
         root = pathlib.Path(tmp)
