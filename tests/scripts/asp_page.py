@@ -9,8 +9,9 @@ dropped and Option Explicit moves to the top.  In front go VBScript classes
 that stand in for the host's objects: Request.Form(name) and
 Request.ServerVariables("REQUEST_METHOD") answer from the request being
 simulated, Response.Write collects the page, Server.CreateObject creates
-objects and Server.HTMLEncode escapes & < > ".  The script runs with cscript in
-the Wine prefix and prints the collected page between two marker lines.
+objects and Server.HTMLEncode escapes & < > ".  The script runs with the
+project's script host (zelhost.exe) in the Wine prefix and prints the
+collected page between two marker lines; it must exit with status 0.
 
 Checked: a GET shows the empty form and no message; a POST without a password
 asks for one; a POST with a text and a password echoes the text HTML-escaped
@@ -156,9 +157,9 @@ def run_page(zelwine, page, method, form, folder):
                             errors="replace")
     output = result.stdout
     match = re.search(re.escape(BEGIN) + r"\n(.*)\n" + re.escape(END), output, re.DOTALL)
-    if not match:
+    if not match or result.returncode:
         print(output)
-        print(f"FAIL: the {method} page did not run to its end", flush=True)
+        print(f"FAIL: the {method} page did not run to its end (exit status {result.returncode})", flush=True)
         return None
     return match.group(1)
 

@@ -261,7 +261,7 @@ def encrypt_here(key, param, message, rng):
 
 
 def run_harness(zelwine, harness, mode, *files):
-    # cscript takes files as Windows paths; Z: is the Unix root.
+    # The script host takes files as Windows paths; Z: is the Unix root.
     paths = ["Z:" + os.path.realpath(f).replace("/", "\\") for f in files]
     command = zelwine + ["script", "--check", "--append", CHECKS, os.path.realpath(harness), mode] + paths
     return subprocess.run(command, stdin=subprocess.DEVNULL).returncode

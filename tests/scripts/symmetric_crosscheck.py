@@ -184,7 +184,7 @@ def main():
             out.write(f"cases {len(lines)}\n")
             for line in lines:
                 out.write(line + "\n")
-        # cscript takes the file as a Windows path; Z: is the Unix root.
+        # The script host takes the file as a Windows path; Z: is the Unix root.
         windows_path = "Z:" + os.path.realpath(data).replace("/", "\\")
         command = args.zelwine + ["script", "--check", "--append", CHECKS, os.path.realpath(args.harness), windows_path]
         result = subprocess.run(command, stdin=subprocess.DEVNULL)

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Runs a tour in examples/ with cscript under Wine and checks what it prints,
-line by line, not only that it reaches its end.
+"""Runs a tour in examples/ with the project's script host (zelhost.exe) under
+Wine and checks what it prints, line by line, not only that it reaches its end
+and exits with status 0.
 
 Every result line is checked: the blob conversions and the packing records
 byte for byte, the digests and CRCs against Python's hashlib, zlib and a CRC-24
@@ -181,6 +182,7 @@ def main():
     check(re.search(r"-----BEGIN PGP MESSAGE-----\n(.*\n)+?=[A-Za-z0-9+/]{4}\n-----END PGP MESSAGE-----", armor)
           is not None, "an armored message with its checksum")
     check(lines and "End of the tour." in lines, "the tour ends")
+    check(run.returncode == 0, "exit status %d, standard error:\n%s" % (run.returncode, run.stderr))
 
     for f in failures:
         print("FAIL: " + f)
