@@ -1,0 +1,3 @@
+WScript.Echo "Quit without a number"
+WScript.Quit
+WScript.Echo "after Quit"
