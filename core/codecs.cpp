@@ -3,9 +3,13 @@
 #include <cstring>
 
 const char kBase64Alphabet[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char kBase64UrlAlphabet[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 const char kHexDigits[17] = "0123456789abcdef";
 
-int Base64Value(uint32_t c)
+namespace {
+
+// The value of c among the 62 digits both base64 alphabets share, or -1.
+int SharedBase64Value(uint32_t c)
 {
     if (c >= 'A' && c <= 'Z')
         return int(c - 'A');
@@ -13,11 +17,27 @@ int Base64Value(uint32_t c)
         return int(c - 'a') + 26;
     if (c >= '0' && c <= '9')
         return int(c - '0') + 52;
+    return -1;
+}
+
+} // namespace
+
+int Base64Value(uint32_t c)
+{
     if (c == '+')
         return 62;
     if (c == '/')
         return 63;
-    return -1;
+    return SharedBase64Value(c);
+}
+
+int Base64UrlValue(uint32_t c)
+{
+    if (c == '-')
+        return 62;
+    if (c == '_')
+        return 63;
+    return SharedBase64Value(c);
 }
 
 int HexValue(uint32_t c)

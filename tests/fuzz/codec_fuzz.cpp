@@ -1,8 +1,10 @@
-// Fuzz target: the two pairs of text codecs.  The blob component's Hex and
-// Base64 properties decode strictly (zelblob/text_codecs: DecodeHex,
-// DecodeBase64) and encode on one line (HexText, Base64Text); the engine
-// decodes leniently (core/codecs: HexDecode, Base64Decode, which never fail)
-// and encodes base64 in 76-character lines (Base64Encode).  These must hold:
+// Fuzz target: the text codecs.  The blob component's Hex, Base64 and
+// Base64Url properties decode strictly (zelblob/text_codecs: DecodeHex,
+// DecodeBase64, DecodeBase64Url) and encode on one line (HexText,
+// Base64Text, Base64UrlText), and its Utf8 property converts between UTF-8
+// bytes and UTF-16 text (Utf8Text, Utf8Bytes); the engine decodes leniently
+// (core/codecs: HexDecode, Base64Decode, which never fail) and encodes
+// base64 in 76-character lines (Base64Encode).  These must hold:
 //
 // - what the strict decoder accepts, the lenient one decodes to the same
 //   bytes (hex once the blanks the strict decoder skips are taken out: the
@@ -14,11 +16,20 @@
 //   leniently; Base64Encode is Base64Text broken into lines of 76;
 // - the lenient decoders keep their documented rules: base64 stops at the
 //   first "=" and skips characters outside the alphabet; hex of odd length
-//   reads as if a "0" stood in front.
+//   reads as if a "0" stood in front;
+// - base64url is base64 with "-_" for "+/" and no blanks: the URL-safe
+//   decoder takes a text exactly when it holds no blank, "+" or "/" and the
+//   standard decoder takes it with "-_" turned into "+/", and both give the
+//   same bytes;
+// - UTF-8: bytes that convert to text come back from that text unchanged;
+//   bytes refused at byte N convert up to N, and not from N on; text that
+//   converts to bytes comes back from them unchanged; text refused at
+//   character N holds an unpaired surrogate there and converts up to it.
 //
 // Input: a flag byte (bit 0: the text is UTF-16 code units, two bytes each
 // little-endian, as a Windows script hands them over; else one byte per
-// character), then the text; the whole input is also the data encoded.
+// character), then the text; the whole input is also the data encoded, and
+// the bytes after the flag byte the UTF-8 that is converted to text.
 #include "core/codecs.h"
 #include "core/xblob.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -158,6 +169,13 @@ void CheckEncodings(const XBlob& data)
 
     XBlob strict;
     FUZZ_CHECK(zelblob::DecodeHex(hex.data(), hex.size(), strict, error) && strict == data);
+    const std::wstring base64Url = zelblob::Base64UrlText(data);
+    FUZZ_CHECK(zelblob::DecodeBase64Url(base64Url.data(), base64Url.size(), strict, error) && strict == data);
+    // The standard text with "-_" for "+/" and without its padding.
+    std::wstring translated = base64.substr(0, base64.find(L'='));
+    for (wchar_t& c : translated)
+        c = c == L'+' ? L'-' : c == L'/' ? L'_' : c;
+    FUZZ_CHECK(base64Url == translated);
     FUZZ_CHECK(zelblob::DecodeBase64(base64.data(), base64.size(), strict, error) && strict == data);
     const std::wstring wideLines = Widen(lines);
     FUZZ_CHECK(zelblob::DecodeBase64(wideLines.data(), wideLines.size(), strict, error) && strict == data);
@@ -187,6 +205,90 @@ void CheckEncodings(const XBlob& data)
         start = end + 2;
     }
     FUZZ_CHECK(Widen(joined) == base64);
+}
+
+void CheckBase64UrlText(const std::wstring& text)
+{
+    XBlob out = Blob(kSentinel);
+    std::string error;
+    const bool taken = zelblob::DecodeBase64Url(text.data(), text.size(), out, error);
+
+    std::wstring standard = text;
+    bool foreign = false;
+    for (wchar_t& c : standard) {
+        foreign = foreign || IsBlank(c) || c == L'+' || c == L'/';
+        c = c == L'-' ? L'+' : c == L'_' ? L'/' : c;
+    }
+    XBlob expected;
+    std::string standardError;
+    const bool standardTaken = zelblob::DecodeBase64(standard.data(), standard.size(), expected, standardError);
+    FUZZ_CHECK(taken == (standardTaken && !foreign));
+    if (taken) {
+        FUZZ_CHECK(out == expected);
+    } else {
+        FUZZ_CHECK(Bytes(out) == kSentinel);
+        FUZZ_CHECK(error.rfind("Base64Url text ", 0) == 0);
+        if (const size_t position = ErrorPosition(error)) {
+            FUZZ_CHECK(position <= text.size());
+            // The character the error names is of the kind it says.
+            const wchar_t c = text[position - 1];
+            const bool urlDigit = (IsBase64Digit(c) && c != L'+' && c != L'/') || c == L'-' || c == L'_';
+            if (error.find("outside the base64url alphabet") != std::string::npos)
+                FUZZ_CHECK(!urlDigit && c != L'=');
+            else if (error.find("misplaced '='") != std::string::npos)
+                FUZZ_CHECK(c == L'=');
+            else
+                FUZZ_CHECK(urlDigit);
+        }
+    }
+}
+
+// The 0-based byte or 1-based character in "Invalid UTF-... at <unit> N".
+size_t Utf8ErrorPosition(const std::string& error, const std::string& prefix)
+{
+    FUZZ_CHECK(error.rfind(prefix, 0) == 0);
+    return std::stoul(error.substr(prefix.size()));
+}
+
+void CheckUtf8(const XBlob& bytes)
+{
+    std::wstring text = L"previous";
+    std::string error;
+    if (zelblob::Utf8Text(bytes, text, error)) {
+        FUZZ_CHECK(text.size() <= bytes.Length());
+        XBlob back = Blob(kSentinel);
+        FUZZ_CHECK(zelblob::Utf8Bytes(text.data(), text.size(), back, error));
+        FUZZ_CHECK(back == bytes);
+        return;
+    }
+    FUZZ_CHECK(text.empty());
+    const size_t at = Utf8ErrorPosition(error, "Invalid UTF-8 at byte ");
+    FUZZ_CHECK(at < bytes.Length());
+    XBlob head, tail;
+    bytes.CopyRange(head, 0, uint32_t(at));
+    bytes.CopyRange(tail, uint32_t(at), bytes.Length());
+    FUZZ_CHECK(zelblob::Utf8Text(head, text, error));
+    FUZZ_CHECK(!zelblob::Utf8Text(tail, text, error));
+    FUZZ_CHECK(error == "Invalid UTF-8 at byte 0");
+}
+
+void CheckUtf16(const std::wstring& text)
+{
+    XBlob bytes = Blob(kSentinel);
+    std::string error;
+    if (zelblob::Utf8Bytes(text.data(), text.size(), bytes, error)) {
+        std::wstring back;
+        FUZZ_CHECK(zelblob::Utf8Text(bytes, back, error));
+        FUZZ_CHECK(back == text);
+        return;
+    }
+    FUZZ_CHECK(Bytes(bytes) == kSentinel);
+    const size_t at = Utf8ErrorPosition(error, "Invalid UTF-16 at character ");
+    FUZZ_CHECK(at >= 1 && at <= text.size());
+    const uint32_t unit = uint32_t(text[at - 1]);
+    FUZZ_CHECK(unit >= 0xD800 && unit <= 0xDFFF);
+    XBlob head;
+    FUZZ_CHECK(zelblob::Utf8Bytes(text.data(), at - 1, head, error));
 }
 
 // The lenient decoders' own rules, on any text without NUL.
@@ -233,7 +335,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     CheckHexText(text);
     CheckBase64Text(text);
+    CheckBase64UrlText(text);
     CheckEncodings(Blob(data, size));
+    CheckUtf8(Blob(data + 1, size - 1));
+    CheckUtf16(text);
 
     if (!wide) {
         std::string narrow(reinterpret_cast<const char*>(data) + 1, size - 1);

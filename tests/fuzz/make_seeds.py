@@ -125,7 +125,7 @@ def blob_seeds():
 
 def codec_seeds():
     def wide(text):
-        return b"\x01" + text.encode("utf-16-le")
+        return b"\x01" + text.encode("utf-16-le", "surrogatepass")
 
     texts = {
         "hex_blanks": b"\x00" + b"48 65 6C 6c 6F\r\n\t0a",
@@ -143,6 +143,11 @@ def codec_seeds():
         # U+0141 and U+FF10 are no digits, whatever their low byte says.
         "wide_lookalikes": wide("4\u0141\uff10=="),
         "long_data": b"\x00" + bytes(range(256)),
+        "base64url": b"\x00" + b"-_8SGVsbG8",
+        "base64url_padded_blank": b"\x00" + b"Zg== Zm8",
+        "utf8_every_length": b"\x00" + "a\u00e9\u20ac\U0001f600".encode("utf-8"),
+        "utf8_ill_formed": b"\x00" + b"ok\xe2\x82(\xed\xa0\x80\xf4\x90\x80\x80\xc0\xaf",
+        "wide_surrogates": wide("\U0001f600 \ud83d \ude00"),
     }
     for name, data in texts.items():
         write("codec", name, data)

@@ -1,9 +1,13 @@
-// The blob component's text forms: lower-case hex and one-line base64 out,
-// strict decoders in.  Expected texts come from RFC 4648 and from Python's
-// base64 and binascii modules.
+// The blob component's text forms: lower-case hex, one-line base64 and
+// URL-safe base64 out, strict decoders in; UTF-8 bytes to UTF-16 text and
+// back.  Expected texts come from RFC 4648 and from Python's base64 and
+// binascii modules and its UTF-8 and UTF-16 codecs (text_codecs_vectors.h,
+// written by make_text_codecs_vectors.py).
 #include "zelblob/text_codecs.h"
 
+#include "core/codecs.h"
 #include "test_support.h"
+#include "text_codecs_vectors.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +20,13 @@ namespace {
 
 using namespace test_support;
 using zelblob::Base64Text;
+using zelblob::Base64UrlText;
 using zelblob::DecodeBase64;
+using zelblob::DecodeBase64Url;
 using zelblob::DecodeHex;
 using zelblob::HexText;
+using zelblob::Utf8Bytes;
+using zelblob::Utf8Text;
 
 Bytes AllByteValues()
 {
@@ -322,6 +330,300 @@ TEST(TextDecode, Base64RefusesMalformedText)
     };
     for (const Malformed& m : cases)
         ExpectRefused(DecodeBase64, m);
+}
+
+// ---------------------------------------------------------------------------
+// The alphabets
+
+// Each value function is the inverse of its alphabet table, for every
+// character a script can send, and the two alphabets differ in their last
+// two digits only.
+TEST(Alphabets, ValueFunctionsInvertTheirTables)
+{
+    struct Alphabet {
+        const char* name;
+        const char* table;
+        int (*value)(uint32_t);
+    };
+    const Alphabet alphabets[] = {
+        {"base64", kBase64Alphabet, Base64Value},
+        {"base64url", kBase64UrlAlphabet, Base64UrlValue},
+    };
+    for (const Alphabet& a : alphabets) {
+        SCOPED_TRACE(a.name);
+        ASSERT_EQ(std::strlen(a.table), 64u);
+        for (uint32_t c = 0; c <= 0x10FFFF; ++c) {
+            const char* at = c > 0 && c < 128 ? std::strchr(a.table, int(c)) : nullptr;
+            const int expected = at ? int(at - a.table) : -1;
+            ASSERT_EQ(a.value(c), expected) << "character " << c;
+        }
+    }
+    EXPECT_EQ(std::string(kBase64Alphabet, 62), std::string(kBase64UrlAlphabet, 62));
+    EXPECT_EQ(std::string(kBase64Alphabet + 62), "+/");
+    EXPECT_EQ(std::string(kBase64UrlAlphabet + 62), "-_");
+}
+
+// ---------------------------------------------------------------------------
+// URL-safe base64
+
+// Against base64.urlsafe_b64encode: the unpadded text out, and both the
+// unpadded and the padded text back in.
+TEST(Base64Url, MatchesPython)
+{
+    for (const auto& v : text_codecs_vectors::kBase64Url) {
+        SCOPED_TRACE(v.hex);
+        const Bytes bytes = FromHex(v.hex);
+        EXPECT_EQ(Narrow(Base64UrlText(BlobOf(bytes))), v.unpadded);
+        for (const char* text : {v.unpadded, v.padded}) {
+            const Decoded d = Decode(DecodeBase64Url, Wide(text));
+            EXPECT_TRUE(d.ok) << text << ": " << d.error;
+            EXPECT_EQ(d.bytes, bytes) << text;
+        }
+    }
+}
+
+// The rule both base64 forms share for the last digit: the bits past the
+// last byte are not checked.
+TEST(Base64Url, TrailingBitsAreNotCheckedInEitherForm)
+{
+    struct Case {
+        const char* text;
+        const char* bytes;
+    };
+    const Case cases[] = {
+        {"Zg", "f"}, {"Zh", "f"}, {"Zv", "f"}, {"Zm8", "fo"}, {"Zm9", "fo"}, {"Zh==", "f"}, {"Zm9=", "fo"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        for (Decoder decoder : {DecodeBase64, DecodeBase64Url}) {
+            const Decoded d = Decode(decoder, Wide(c.text));
+            EXPECT_TRUE(d.ok) << d.error;
+            EXPECT_EQ(d.bytes, TextBytes(c.bytes));
+        }
+    }
+}
+
+// Every refusal with its exact text: the standard alphabet's '+' and '/',
+// blanks and line breaks, a length of 1 mod 4, wrong padding.
+TEST(Base64Url, RefusesAnythingElse)
+{
+    struct Case {
+        std::wstring text;
+        const char* error;
+    };
+    const std::string outside = "Base64Url text has a character outside the base64url alphabet at position ";
+    const Case cases[] = {
+        {L"Zm9v+w", "5"},
+        {L"Zm9v/w", "5"},
+        {L"+/8", "1"},
+        {L"Zm9v Yg", "5"},
+        {L"Zm9v\r\nYg", "5"},
+        {L"\tZg", "1"},
+        {L"Zg\n", "3"},
+        {L"Zg= =", "4"},
+        {L"Zm9v!", "5"},
+        {L"Zm9\x00e9", "4"},
+        {std::wstring(L"Zm9") + wchar_t(0x012d), "4"}, // low byte is '-'
+        {L"Z", "Base64Url text ends with a single digit in its last group"},
+        {L"Zm9vY", "Base64Url text ends with a single digit in its last group"},
+        {L"Zm9vYmFyZ", "Base64Url text ends with a single digit in its last group"},
+        {L"Zg=", "Base64Url text has incomplete '=' padding"},
+        {L"Zm9vYg=", "Base64Url text has incomplete '=' padding"},
+        {L"=", "Base64Url text has a misplaced '=' at position 1"},
+        {L"Z===", "Base64Url text has a misplaced '=' at position 2"},
+        {L"Zg===", "Base64Url text has a misplaced '=' at position 5"},
+        {L"Zm9v=", "Base64Url text has a misplaced '=' at position 5"},
+        {L"Zm8==", "Base64Url text has a misplaced '=' at position 5"},
+        {L"Zg==Zg==", "Base64Url text goes on after its '=' padding at position 5"},
+    };
+    for (const Case& c : cases) {
+        const std::string expected = std::strlen(c.error) <= 2 ? outside + c.error : c.error;
+        SCOPED_TRACE(expected);
+        const Decoded d = Decode(DecodeBase64Url, c.text);
+        EXPECT_FALSE(d.ok);
+        EXPECT_EQ(d.error, expected);
+    }
+    // The standard base64 refuses the URL-safe digits in turn.
+    const Decoded standard = Decode(DecodeBase64, L"Zm9v-_");
+    EXPECT_FALSE(standard.ok);
+    EXPECT_EQ(standard.error, "Base64 text has a character outside the base64 alphabet at position 5");
+}
+
+// ---------------------------------------------------------------------------
+// UTF-8
+
+// UTF-16 units from 4-digit hex.
+std::wstring UnitsFromHex(const std::string& hex)
+{
+    std::wstring units;
+    for (size_t i = 0; i + 3 < hex.size(); i += 4)
+        units += wchar_t(std::stoul(hex.substr(i, 4), nullptr, 16));
+    return units;
+}
+
+struct TextResult {
+    bool ok;
+    std::wstring text;
+    std::string error;
+};
+
+TextResult TextOf(const Bytes& bytes)
+{
+    std::wstring text = L"previous text";
+    std::string error;
+    const bool ok = Utf8Text(BlobOf(bytes), text, error);
+    if (!ok) {
+        EXPECT_TRUE(text.empty()) << "text left behind on failure";
+    }
+    return {ok, text, error};
+}
+
+Decoded BytesOf(const std::wstring& text)
+{
+    return Decode(Utf8Bytes, text);
+}
+
+// Texts a script author writes, both ways: Cyrillic and Japanese (two and
+// three bytes a character), a character that needs a surrogate pair (four
+// bytes), ASCII with a NUL, a byte order mark, and nothing.
+TEST(Utf8, RoundTripsScriptTexts)
+{
+    struct Case {
+        const char* what;
+        std::wstring text;
+        const char* bytes;
+    };
+    const Case cases[] = {
+        {"Russian", L"\x041f\x0440\x0438\x0432\x0435\x0442", "d09fd180d0b8d0b2d0b5d182"},
+        {"Japanese", L"\x65e5\x672c\x8a9e", "e697a5e69cace8aa9e"},
+        {"grinning face U+1F600", L"\xd83d\xde00", "f09f9880"},
+        {"last code point U+10FFFF", L"\xdbff\xdfff", "f48fbfbf"},
+        {"mixed", L"a\x00e9\x20ac\xd834\xdd1e", "61c3a9e282acf09d849e"},
+        {"NUL inside", std::wstring(L"a\0b", 3), "610062"},
+        {"byte order mark kept", L"\xfeff" L"A", "efbbbf41"},
+        {"empty", L"", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Decoded encoded = BytesOf(c.text);
+        EXPECT_TRUE(encoded.ok) << encoded.error;
+        EXPECT_EQ(ToHex(encoded.bytes), c.bytes);
+        const TextResult decoded = TextOf(FromHex(c.bytes));
+        EXPECT_TRUE(decoded.ok) << decoded.error;
+        EXPECT_EQ(decoded.text, c.text);
+    }
+}
+
+// Each kind of ill-formed UTF-8 and the offset reported: the first byte of
+// the sequence that is not well-formed.
+TEST(Utf8, RefusesIllFormedBytesAndSaysWhere)
+{
+    struct Case {
+        const char* what;
+        const char* bytes;
+        int at;
+    };
+    const Case cases[] = {
+        {"stray continuation byte", "61628063", 2},
+        {"continuation byte first", "bf", 0},
+        {"overlong two-byte form (C0)", "c080", 0},
+        {"overlong two-byte form (C1)", "4142c1bf", 2},
+        {"overlong three-byte form", "e08080", 0},
+        {"overlong three-byte form, highest", "e09fbf", 0},
+        {"overlong four-byte form", "f08fbfbf", 0},
+        {"encoded high surrogate D800", "eda080", 0},
+        {"encoded low surrogate DFFF", "41edbfbf", 1},
+        {"above U+10FFFF", "f4908080", 0},
+        {"lead byte F5", "f5808080", 0},
+        {"five-byte lead F8", "f888808080", 0},
+        {"FE", "41fe", 1},
+        {"FF", "ff", 0},
+        {"two-byte sequence cut short by the end", "48656c6c6fc3", 5},
+        {"three-byte sequence cut short by the end", "e282", 0},
+        {"four-byte sequence cut short by the end", "61f09f98", 1},
+        {"two-byte sequence cut short by ASCII", "c241", 0},
+        {"three-byte sequence cut short by ASCII", "e28241", 0},
+        {"a good character, then a bad one", "d09fff", 2},
+        {"after a four-byte character", "f09f98808080", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TextResult r = TextOf(FromHex(c.bytes));
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, "Invalid UTF-8 at byte " + std::to_string(c.at));
+    }
+}
+
+// Against Python's codec: well-formed bytes give its UTF-16 text and come
+// back from it unchanged; ill-formed ones fail where Python's decoder does.
+TEST(Utf8, DecodesAsPythonDoes)
+{
+    size_t good = 0, bad = 0;
+    for (const auto& v : text_codecs_vectors::kUtf8) {
+        SCOPED_TRACE(v.bytes);
+        const Bytes bytes = FromHex(v.bytes);
+        const TextResult r = TextOf(bytes);
+        if (v.errorAt < 0) {
+            ++good;
+            EXPECT_TRUE(r.ok) << r.error;
+            EXPECT_EQ(r.text, UnitsFromHex(v.units));
+            const Decoded back = BytesOf(r.text);
+            EXPECT_TRUE(back.ok) << back.error;
+            EXPECT_EQ(back.bytes, bytes);
+        } else {
+            ++bad;
+            EXPECT_FALSE(r.ok);
+            EXPECT_EQ(r.error, "Invalid UTF-8 at byte " + std::to_string(v.errorAt));
+        }
+    }
+    // The fixture holds plenty of both.
+    EXPECT_GT(good, 100u);
+    EXPECT_GT(bad, 100u);
+}
+
+// Against Python's codec, the other way: UTF-16 units (lone surrogates
+// among them) to UTF-8, or the 1-based character where that fails.
+TEST(Utf8, EncodesAsPythonDoes)
+{
+    size_t good = 0, bad = 0;
+    for (const auto& v : text_codecs_vectors::kUtf16) {
+        SCOPED_TRACE(v.units);
+        const Decoded d = BytesOf(UnitsFromHex(v.units));
+        if (v.errorAt == 0) {
+            ++good;
+            EXPECT_TRUE(d.ok) << d.error;
+            EXPECT_EQ(ToHex(d.bytes), v.bytes);
+        } else {
+            ++bad;
+            EXPECT_FALSE(d.ok);
+            EXPECT_EQ(d.error, "Invalid UTF-16 at character " + std::to_string(v.errorAt));
+        }
+    }
+    EXPECT_GT(good, 50u);
+    EXPECT_GT(bad, 50u);
+}
+
+TEST(Utf8, RefusesUnpairedSurrogatesAndSaysWhere)
+{
+    struct Case {
+        const char* what;
+        std::wstring text;
+        int at;
+    };
+    const Case cases[] = {
+        {"high surrogate at the end", L"ab\xd83d", 3},
+        {"high surrogate before a letter", L"\xd83d" L"A", 1},
+        {"two high surrogates", L"\xd83d\xd83d\xde00", 1},
+        {"low surrogate alone", L"\xde00", 1},
+        {"low surrogate before its high one", L"x\xde00\xd83d", 2},
+        {"after a good pair", L"\xd83d\xde00\xdc00", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Decoded d = BytesOf(c.text);
+        EXPECT_FALSE(d.ok);
+        EXPECT_EQ(d.error, "Invalid UTF-16 at character " + std::to_string(c.at));
+    }
 }
 
 } // namespace
