@@ -218,6 +218,17 @@ bool XBlob::Equals(const XBlob& other) const
     return length_ == other.length_ && (length_ == 0 || std::memcmp(data_, other.data_, length_) == 0);
 }
 
+bool XBlob::ConstantTimeEquals(const XBlob& other) const
+{
+    if (length_ != other.length_)
+        return false;
+    // OR of the XOR of every pair: no branch on the contents, no early exit.
+    uint8_t difference = 0;
+    for (uint32_t i = 0; i < length_; ++i)
+        difference |= uint8_t(data_[i] ^ other.data_[i]);
+    return difference == 0;
+}
+
 void XBlob::AppendLong(uint32_t v)
 {
     const uint8_t bytes[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};

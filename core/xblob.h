@@ -53,6 +53,10 @@ public:
     void AssignText(const char* text);
 
     bool Equals(const XBlob& other) const;
+    // Equals for secrets: buffers of one length are compared in full, every
+    // byte, so the time taken does not tell where they differ.  Buffers of
+    // different lengths are unequal at once.
+    bool ConstantTimeEquals(const XBlob& other) const;
     bool operator==(const XBlob& other) const { return Equals(other); }
     bool operator!=(const XBlob& other) const { return !Equals(other); }
 

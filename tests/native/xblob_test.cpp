@@ -606,6 +606,8 @@ TEST(XBlobCompare, EqualityLooksAtUsedBytesOnly)
         {Make("abc"), Make("abd"), false, "last byte"},
         {Make("abc"), Make("xbc"), false, "first byte"},
         {Make(""), Make("a"), false, "empty against one byte"},
+        {Make("ab\x81" "cd"), Make("ab\x01" "cd"), false, "only the top bit of a middle byte"},
+        {Make("abc\x03"), Make("abc\x02"), false, "only the lowest bit of the last byte"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -613,7 +615,15 @@ TEST(XBlobCompare, EqualityLooksAtUsedBytesOnly)
         EXPECT_EQ(c.b.Equals(c.a), c.equal);
         EXPECT_EQ(c.a == c.b, c.equal);
         EXPECT_EQ(c.a != c.b, !c.equal);
+        // The comparison for secrets gives the same answers.
+        EXPECT_EQ(c.a.ConstantTimeEquals(c.b), c.equal);
+        EXPECT_EQ(c.b.ConstantTimeEquals(c.a), c.equal);
     }
+    // A buffer given up by a move holds no array at all.
+    XBlob source = Make("abc");
+    XBlob taken(std::move(source));
+    EXPECT_TRUE(source.ConstantTimeEquals(XBlob()));
+    EXPECT_FALSE(source.ConstantTimeEquals(taken));
 }
 
 // ---------------------------------------------------------------------------
