@@ -24,10 +24,8 @@ HRESULT Guarded(Body&& body)
 
 // The text goes to the caller as a BSTR; the temporary is wiped, as the
 // bytes it spells may be a key or a password.
-HRESULT ReturnText(std::wstring text, BSTR* out)
+HRESULT ReturnText(std::wstring&& text, BSTR* out)
 {
-    if (!out)
-        return E_POINTER;
     *out = SysAllocStringLen(text.data(), UINT(text.size()));
     SecureWipe(&text[0], text.size() * sizeof(wchar_t));
     return *out ? S_OK : E_OUTOFMEMORY;
@@ -55,12 +53,69 @@ bool IsEmptyValue(const VARIANT& value)
     return V_VT(v) == VT_EMPTY || V_VT(v) == VT_NULL;
 }
 
+// The members of IZELBlobScript2 start by clearing the thread's error
+// record, as zelcrypto.dll's methods do: a failure that comes without a
+// record (a blob argument whose buffer cannot be had, no memory) must not
+// let the caller find an older record and take it for this call's.
+void ClearErrorRecord()
+{
+    SetErrorInfo(0, nullptr);
+}
+
+// A blob passed to a member, reached the way zelcrypto.dll's method frame
+// reaches its arguments: through IZELBlob, locked from Open until the end of
+// the scope.  The lock is a re-entrant count, not a mutex (the class is
+// apartment-threaded), so a blob passed to one of its own members locks
+// again without waiting, and a member that touches two blobs cannot
+// deadlock.  Any object that answers IZELBlob counts as a blob.
+class BlobArgument {
+public:
+    explicit BlobArgument(IDispatch* argument)
+    {
+        // Only whether an interface came back counts, not the result code.
+        if (argument)
+            argument->QueryInterface(IID_IZELBlob, reinterpret_cast<void**>(&blob_));
+    }
+    BlobArgument(const BlobArgument&) = delete;
+    BlobArgument& operator=(const BlobArgument&) = delete;
+    ~BlobArgument()
+    {
+        if (locked_)
+            blob_->Unlock();
+        if (blob_)
+            blob_->Release();
+    }
+
+    bool IsBlob() const { return blob_ != nullptr; }
+
+    // Locks the blob and takes its buffer; a blob that has none to give
+    // fails the member with the blob's own answer.
+    HRESULT Open()
+    {
+        blob_->Lock();
+        locked_ = true;
+        const HRESULT hr = blob_->GetBuffer(&buffer_);
+        if (FAILED(hr))
+            return hr;
+        return buffer_ ? S_OK : E_POINTER;
+    }
+
+    const XBlob& Buffer() const { return *buffer_; }
+
+private:
+    IZELBlob* blob_ = nullptr;
+    XBlob* buffer_ = nullptr;
+    bool locked_ = false;
+};
+
 } // namespace
 
 void* CZELBlob::FindInterface(REFIID riid)
 {
-    if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IZELBlobScript))
-        return static_cast<IZELBlobScript*>(this);
+    // IZELBlobScript2 begins with IZELBlobScript's vtable: one pointer serves both.
+    if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IZELBlobScript2) ||
+        IsEqualIID(riid, IID_IZELBlobScript))
+        return static_cast<IZELBlobScript2*>(this);
     if (IsEqualIID(riid, IID_IZELBlob))
         return static_cast<IZELBlob*>(this);
     if (IsEqualIID(riid, IID_ISupportErrorInfo))
@@ -70,16 +125,18 @@ void* CZELBlob::FindInterface(REFIID riid)
 
 STDMETHODIMP CZELBlob::InterfaceSupportsErrorInfo(REFIID riid)
 {
-    return IsEqualIID(riid, IID_IZELBlobScript) ? S_OK : S_FALSE;
+    return IsEqualIID(riid, IID_IZELBlobScript) || IsEqualIID(riid, IID_IZELBlobScript2) ? S_OK : S_FALSE;
 }
 
-HRESULT CZELBlob::Refuse(const std::string& why)
+HRESULT CZELBlob::Refuse(const std::string& why, REFIID iid)
 {
-    return zel::ReportError(why.c_str(), E_INVALIDARG, CLSID_ZELBlob, IID_IZELBlobScript);
+    return zel::ReportError(why.c_str(), E_INVALIDARG, CLSID_ZELBlob, iid);
 }
 
 STDMETHODIMP CZELBlob::get_Hex(BSTR* text)
 {
+    if (!text)
+        return E_POINTER;
     return Guarded([&] { return ReturnText(zelblob::HexText(bytes_), text); });
 }
 
@@ -93,6 +150,8 @@ STDMETHODIMP CZELBlob::put_Hex(BSTR text)
 
 STDMETHODIMP CZELBlob::get_Base64(BSTR* text)
 {
+    if (!text)
+        return E_POINTER;
     return Guarded([&] { return ReturnText(zelblob::Base64Text(bytes_), text); });
 }
 
@@ -220,4 +279,114 @@ STDMETHODIMP CZELBlob::Unlock()
 {
     InterlockedDecrement(&locks_);
     return S_OK;
+}
+
+STDMETHODIMP CZELBlob::get_Utf8(BSTR* text)
+{
+    ClearErrorRecord();
+    if (!text)
+        return E_POINTER;
+    *text = nullptr;
+    return Guarded([&] {
+        std::wstring characters;
+        std::string error;
+        if (!zelblob::Utf8Text(bytes_, characters, error))
+            return Refuse(error, IID_IZELBlobScript2);
+        return ReturnText(std::move(characters), text);
+    });
+}
+
+STDMETHODIMP CZELBlob::put_Utf8(BSTR text)
+{
+    ClearErrorRecord();
+    return Guarded([&] {
+        std::string error;
+        return zelblob::Utf8Bytes(text, SysStringLen(text), bytes_, error) ? S_OK
+                                                                           : Refuse(error, IID_IZELBlobScript2);
+    });
+}
+
+STDMETHODIMP CZELBlob::get_Base64Url(BSTR* text)
+{
+    ClearErrorRecord();
+    if (!text)
+        return E_POINTER;
+    return Guarded([&] { return ReturnText(zelblob::Base64UrlText(bytes_), text); });
+}
+
+STDMETHODIMP CZELBlob::put_Base64Url(BSTR text)
+{
+    ClearErrorRecord();
+    return Guarded([&] {
+        std::string error;
+        return zelblob::DecodeBase64Url(text, SysStringLen(text), bytes_, error) ? S_OK
+                                                                                 : Refuse(error, IID_IZELBlobScript2);
+    });
+}
+
+STDMETHODIMP CZELBlob::Append(IDispatch* other)
+{
+    ClearErrorRecord();
+    return Guarded([&] {
+        BlobArgument source(other);
+        if (!source.IsBlob())
+            return Refuse("Append takes a blob", IID_IZELBlobScript2);
+        const HRESULT hr = source.Open();
+        if (FAILED(hr))
+            return hr;
+        // Appending a blob to itself copies its bytes first (a copy that is
+        // wiped when freed); a failed allocation leaves the bytes as they were.
+        bytes_.Append(source.Buffer());
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CZELBlob::Slice(LONG start, LONG length, IDispatch** result)
+{
+    ClearErrorRecord();
+    if (!result)
+        return E_POINTER;
+    *result = nullptr;
+    if (start < 0 || length < 0)
+        return Refuse("Slice takes a start and a length of 0 or more", IID_IZELBlobScript2);
+    if (uint64_t(start) + uint64_t(length) > bytes_.Length())
+        return Refuse("Slice goes past the end of the blob's " + std::to_string(bytes_.Length()) + " bytes",
+                      IID_IZELBlobScript2);
+    return Guarded([&] {
+        // A blob of this very class, made here rather than through the
+        // registry: the slice always comes from the module that cut it.
+        IDispatch* slice = nullptr;
+        const HRESULT hr = zel::CreateComObject<CZELBlob>(nullptr, IID_IDispatch, reinterpret_cast<void**>(&slice));
+        if (FAILED(hr))
+            return hr;
+        CZELBlob* object = static_cast<CZELBlob*>(static_cast<IZELBlobScript2*>(slice));
+        try {
+            bytes_.CopyRange(object->bytes_, uint32_t(start), uint32_t(length));
+        } catch (...) {
+            slice->Release();
+            throw;
+        }
+        *result = slice;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CZELBlob::Equals(IDispatch* other, VARIANT_BOOL* result)
+{
+    ClearErrorRecord();
+    if (!result)
+        return E_POINTER;
+    *result = VARIANT_FALSE;
+    return Guarded([&] {
+        BlobArgument that(other);
+        if (!that.IsBlob())
+            return Refuse("Equals takes a blob", IID_IZELBlobScript2);
+        const HRESULT hr = that.Open();
+        if (FAILED(hr))
+            return hr;
+        // Blobs often hold secrets (a MAC, a password): the time taken does
+        // not tell how much of them matched.
+        *result = bytes_.ConstantTimeEquals(that.Buffer()) ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
 }

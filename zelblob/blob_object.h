@@ -1,5 +1,7 @@
-// A blob object: one XBlob, shown to scripts as hex, base64, text and byte
-// arrays (IZELBlobScript) and to zelcrypto.dll as its buffer (IZELBlob).
+// A blob object: one XBlob, shown to scripts as hex, base64, text, UTF-8 and
+// byte arrays, with members that join, cut and compare blobs
+// (IZELBlobScript2, which extends IZELBlobScript), and to zelcrypto.dll as
+// its buffer (IZELBlob).
 #pragma once
 
 #include "blob/izelblob.h"
@@ -7,7 +9,7 @@
 #include "com/com_object.h"
 #include "zelblob/zelblob.h"
 
-class CZELBlob : public zel::DualDispatch<IZELBlobScript>, public IZELBlob, public ISupportErrorInfo,
+class CZELBlob : public zel::DualDispatch<IZELBlobScript2>, public IZELBlob, public ISupportErrorInfo,
                  public zel::ComObject {
 public:
     explicit CZELBlob(IUnknown* outer) : zel::ComObject(outer) {}
@@ -26,6 +28,15 @@ public:
     STDMETHODIMP get_Length(LONG* length) override;
     STDMETHODIMP Clear() override;
 
+    // IZELBlobScript2
+    STDMETHODIMP get_Utf8(BSTR* text) override;
+    STDMETHODIMP put_Utf8(BSTR text) override;
+    STDMETHODIMP get_Base64Url(BSTR* text) override;
+    STDMETHODIMP put_Base64Url(BSTR text) override;
+    STDMETHODIMP Append(IDispatch* other) override;
+    STDMETHODIMP Slice(LONG start, LONG length, IDispatch** result) override;
+    STDMETHODIMP Equals(IDispatch* other, VARIANT_BOOL* result) override;
+
     // IZELBlob
     STDMETHODIMP GetBuffer(XBlob** buffer) override;
     STDMETHODIMP Lock() override;
@@ -36,7 +47,9 @@ public:
 
 private:
     void* FindInterface(REFIID riid) override;
-    HRESULT Refuse(const std::string& why);
+    // An E_INVALIDARG with an error record naming the interface that
+    // declares the member.
+    HRESULT Refuse(const std::string& why, REFIID iid = IID_IZELBlobScript);
 
     XBlob bytes_;
     LONG locks_ = 0;

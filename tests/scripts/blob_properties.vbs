@@ -1,5 +1,5 @@
-' The blob's views of its bytes: Hex, Base64, Text and Bytes, plus Length and
-' Clear, as a VBScript author uses them.
+' The blob's views of its bytes: Hex, Base64, Text, Bytes, Utf8 and Base64Url,
+' plus Length, Clear, Append, Slice and Equals, as a VBScript author uses them.
 '
 ' Wine's cscript stops silently on an unhandled error, so every block prints
 ' its name first: the last name printed shows where a run stopped.
@@ -22,8 +22,36 @@ Function TrySet(b, prop, value)
     Case "Text": b.Text = value
     Case "Bytes": b.Bytes = value
     Case "Length": b.Length = value
+    Case "Utf8": b.Utf8 = value
+    Case "Base64Url": b.Base64Url = value
   End Select
   TrySet = Outcome()
+End Function
+
+' ---- members that may fail, the same way
+
+Function TryUtf8(b, ByRef text)
+  On Error Resume Next
+  text = b.Utf8
+  TryUtf8 = Outcome()
+End Function
+
+Function TryAppend(b, other)
+  On Error Resume Next
+  b.Append other
+  TryAppend = Outcome()
+End Function
+
+Function TrySlice(b, start, length, ByRef result)
+  On Error Resume Next
+  Set result = b.Slice(start, length)
+  TrySlice = Outcome()
+End Function
+
+Function TryEquals(b, other, ByRef result)
+  On Error Resume Next
+  result = b.Equals(other)
+  TryEquals = Outcome()
 End Function
 
 Function Refused(description)
@@ -207,5 +235,145 @@ same b.Length, 0, "Clear"
 same b.Hex, "", "nothing left"
 b.Hex = "0405"
 same b.Hex, "0405", "a cleared blob is used again"
+
+section "Utf8"
+' Wine's VBScript has no ChrW: the texts come from their UTF-8 bytes, and go
+' back to bytes through another blob.  Len counts UTF-16 characters, so a
+' character beyond U+FFFF counts twice.
+cases = Array( _
+  Array("Russian", "d09fd180d0b8d0b2d0b5d182", 6), _
+  Array("Japanese", "e697a5e69cace8aa9e", 3), _
+  Array("emoji U+1F600", "f09f9880", 2), _
+  Array("accents and euro", "636166c3a920e282ac", 6), _
+  Array("empty", "", 0))
+For Each row In cases
+  Set b = NewBlob(row(1))
+  s = b.Utf8
+  same Len(s), row(2), "Len of the " & row(0) & " text"
+  Set c = NewBlob("ff")
+  c.Utf8 = s
+  same c.Hex, row(1), row(0) & " back to UTF-8"
+Next
+Set b = EmptyBlob()
+b.Utf8 = "Hello"
+same b.Hex, "48656c6c6f", "ASCII text is one byte a character"
+same b.Utf8, "Hello", "and reads back"
+b.Utf8 = "caf" & Chr(233)
+same b.Hex, "636166c3a9", "a character of the ANSI code page takes two bytes"
+same b.Utf8, "caf" & Chr(233), "and reads back"
+
+cases = Array( _
+  Array("48656c6c6f80", "Invalid UTF-8 at byte 5"), _
+  Array("c0af", "Invalid UTF-8 at byte 0"), _
+  Array("41eda080", "Invalid UTF-8 at byte 1"), _
+  Array("f4908080", "Invalid UTF-8 at byte 0"), _
+  Array("6162e282", "Invalid UTF-8 at byte 2"))
+For Each row In cases
+  Set b = NewBlob(row(0))
+  s = "before"
+  same TryUtf8(b, s), Refused(row(1)), "Utf8 of " & row(0)
+  same s, "before", "no text after Utf8 of " & row(0)
+Next
+
+' Half of a surrogate pair, cut out of a text with Mid.
+Set b = NewBlob("f09f9880")
+s = b.Utf8
+Set c = NewBlob("cafe")
+same TrySet(c, "Utf8", Mid(s, 1, 1)), Refused("Invalid UTF-16 at character 1"), "Utf8 = a lone high surrogate"
+same TrySet(c, "Utf8", "ab" & Mid(s, 2, 1)), Refused("Invalid UTF-16 at character 3"), "Utf8 = a lone low surrogate"
+same c.Hex, "cafe", "unchanged after the refusals"
+
+section "Base64Url"
+cases = Array(Array("", ""), Array("f", "Zg"), Array("fo", "Zm8"), Array("foo", "Zm9v"), _
+              Array("foob", "Zm9vYg"), Array("fooba", "Zm9vYmE"), Array("foobar", "Zm9vYmFy"))
+For Each row In cases
+  Set b = TextBlob(row(0))
+  same b.Base64Url, row(1), "Base64Url of """ & row(0) & """"
+  Set c = NewBlob("ff")
+  c.Base64Url = row(1)
+  same c.Text, row(0), "decoded """ & row(1) & """"
+Next
+Set b = NewBlob("fbff")
+same b.Base64Url, "-_8", "- and _ where base64 has + and /"
+same b.Base64, "+/8=", "the same bytes in base64"
+b.Base64Url = "-_8="
+same b.Hex, "fbff", "padding may be given"
+b.Hex = all
+s = b.Base64Url
+same Len(s), 342, "256 bytes, no padding"
+Set c = EmptyBlob()
+c.Base64Url = s
+same c.Hex, all, "all 256 byte values back"
+
+cases = Array( _
+  Array("+/8", "Base64Url text has a character outside the base64url alphabet at position 1"), _
+  Array("Zm9v Yg", "Base64Url text has a character outside the base64url alphabet at position 5"), _
+  Array("Zm9v" & vbCrLf & "Yg", "Base64Url text has a character outside the base64url alphabet at position 5"), _
+  Array("Zm9vY", "Base64Url text ends with a single digit in its last group"), _
+  Array("Zg=", "Base64Url text has incomplete '=' padding"), _
+  Array("Zm8==", "Base64Url text has a misplaced '=' at position 5"), _
+  Array("Zg==Zg", "Base64Url text goes on after its '=' padding at position 5"))
+For i = 0 To UBound(cases)
+  b.Hex = "cafe"
+  same TrySet(b, "Base64Url", cases(i)(0)), Refused(cases(i)(1)), "Base64Url refusal " & i
+  same b.Hex, "cafe", "unchanged after Base64Url refusal " & i
+Next
+
+section "Append"
+Set b = NewBlob("0102")
+Set c = NewBlob("0304")
+b.Append c
+same b.Hex, "01020304", "the other blob's bytes at the end"
+same c.Hex, "0304", "the other blob keeps its bytes"
+b.Append b
+same b.Hex, "0102030401020304", "a blob appended to itself doubles"
+b.Append EmptyBlob()
+same b.Length, 8, "an empty blob adds nothing"
+Dim dict
+Set dict = CreateObject("Scripting.Dictionary")
+b.Hex = "cafe"
+same TryAppend(b, Nothing), Refused("Append takes a blob"), "Append Nothing"
+same TryAppend(b, dict), Refused("Append takes a blob"), "Append another object"
+same b.Hex, "cafe", "unchanged after the refusals"
+
+section "Slice"
+Dim part
+Set b = NewBlob("0102030405")
+Set part = b.Slice(1, 3)
+same part.Hex, "020304", "three bytes from position 1"
+same b.Hex, "0102030405", "the blob itself is unchanged"
+part.Hex = "ff"
+same b.Hex, "0102030405", "the slice is a blob of its own"
+same b.Slice(0, b.Length).Hex, "0102030405", "the whole blob"
+same b.Slice(b.Length, 0).Length, 0, "nothing from the end"
+same b.Slice(4, 1).Utf8, Chr(5), "a slice is a blob like any other"
+cases = Array( _
+  Array(-1, 1, "Slice takes a start and a length of 0 or more"), _
+  Array(0, -1, "Slice takes a start and a length of 0 or more"), _
+  Array(0, 6, "Slice goes past the end of the blob's 5 bytes"), _
+  Array(5, 1, "Slice goes past the end of the blob's 5 bytes"), _
+  Array(3, 3, "Slice goes past the end of the blob's 5 bytes"))
+For Each row In cases
+  Set part = Nothing
+  same TrySlice(b, row(0), row(1), part), Refused(row(2)), "Slice(" & row(0) & ", " & row(1) & ")"
+  ok part Is Nothing, "no slice from Slice(" & row(0) & ", " & row(1) & ")"
+Next
+
+section "Equals"
+Set b = NewBlob("0102030405")
+ok b.Equals(NewBlob("0102030405")), "the same bytes"
+ok Not b.Equals(NewBlob("0102030406")), "the last byte differs"
+ok Not b.Equals(NewBlob("ff02030405")), "the first byte differs"
+ok Not b.Equals(NewBlob("01020304")), "shorter"
+ok Not b.Equals(NewBlob("010203040506")), "longer"
+ok b.Equals(b), "itself"
+ok EmptyBlob().Equals(EmptyBlob()), "two empty blobs"
+same VarType(b.Equals(b)), vbBoolean, "a Boolean"
+same b.Equals(b), True, "True itself"
+Dim answer
+answer = "none"
+same TryEquals(b, Nothing, answer), Refused("Equals takes a blob"), "Equals Nothing"
+same TryEquals(b, dict, answer), Refused("Equals takes a blob"), "Equals another object"
+same answer, "none", "no answer from a refusal"
 
 Tally

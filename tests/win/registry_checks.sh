@@ -12,6 +12,8 @@ appid='{BADEE840-3BEB-4D0F-A2EB-AA475BEAE432}'
 blob_clsid='{ACD34106-BFF9-47DF-9AD5-DF90B97CF21B}'
 blob_libid='{4B60DB94-0496-4ACD-A19D-0FF77D1DFF81}'
 blob_iid='{FCD153FE-74BF-4510-A6EA-05DFFA14ED9D}'
+blob_iid2='{78C219C4-2B45-429E-9D2F-83D0BB6A77E5}'
+blob_iids=("$blob_iid" "$blob_iid2")
 
 misc_iid='{6AB60B2D-1771-4E56-BA4D-73EF0E824FE5}'
 rsa_iid='{14EDECF0-9117-4F2A-9A20-9DF9890B5E42}'
@@ -55,7 +57,8 @@ for entry in "${crypto_classes[@]}"; do
   crypto_keys+=("HKCR\\Valdergast.ZELCrypto$name.2" "HKCR\\Valdergast.ZELCrypto$name" "HKCR\\CLSID\\$clsid")
 done
 blob_keys=("HKCR\\Valdergast.ZELBlob.2" "HKCR\\Valdergast.ZELBlob" "HKCR\\CLSID\\$blob_clsid"
-           "HKCR\\TypeLib\\$blob_libid" "HKCR\\Interface\\$blob_iid")
+           "HKCR\\TypeLib\\$blob_libid")
+for iid in "${blob_iids[@]}"; do blob_keys+=("HKCR\\Interface\\$iid"); done
 
 # snapshot KEY...: the keys and values below each KEY, as seen by $reg, as lines
 #   <key>
@@ -161,7 +164,10 @@ expect_blob_registered() {
   expect_progids Valdergast.ZELBlob "$blob_clsid"
   expect_class_key Valdergast.ZELBlob "$blob_clsid" "$blob_libid" "$module" ""
   expect_typelib "$blob_libid" "ZELBlob 2.0 Type Library" "$platform" "$module"
-  expect_value "HKCR\\Interface\\$blob_iid\\TypeLib" "(Default)" "$blob_libid"
+  local iid
+  for iid in "${blob_iids[@]}"; do
+    expect_value "HKCR\\Interface\\$iid\\TypeLib" "(Default)" "$blob_libid"
+  done
 }
 
 expect_crypto_unregistered() {

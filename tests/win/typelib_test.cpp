@@ -1,10 +1,11 @@
-// The type library embedded in zelcrypto.dll, read the way script hosts and
-// object browsers read it: library attributes, the four dual interfaces with
-// every member's DISPID, invoke kind, vtable slot, help string and parameter
-// names, flags and types, the eight coclasses, and the enums of named
-// constants.  Names are compared with their exact spelling: widl keeps one
-// spelling per name across a type library, so a new name elsewhere can
-// re-case a published member or parameter.
+// The type libraries embedded in zelcrypto.dll and zelblob.dll, read the way
+// script hosts and object browsers read them: library attributes, the dual
+// interfaces with every member's DISPID, invoke kind, vtable slot, help
+// string and parameter names, flags and types, the coclasses with their
+// default interfaces, and the enums of named constants.  Names are compared
+// with their exact spelling: widl keeps one spelling per name across a type
+// library, so a new name elsewhere can re-case a published member or
+// parameter.
 #include "support.h"
 
 #include "cipher/ciphers.h"
@@ -28,11 +29,11 @@ std::wstring ModuleDir()
     return dir;
 }
 
-// The library from the DLL's own resource, without registering anything.
-ComPtr<ITypeLib> LoadCryptoLib()
+// The library from a DLL's own resource, without registering anything.
+ComPtr<ITypeLib> LoadLib(const wchar_t* dll)
 {
     ComPtr<ITypeLib> lib;
-    const std::wstring path = ModuleDir() + L"zelcrypto.dll";
+    const std::wstring path = ModuleDir() + dll;
     EXPECT_HR(S_OK, LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.Out()));
     return lib;
 }
@@ -70,7 +71,8 @@ TYPEATTR AttrOf(ITypeInfo* info)
 }
 
 // A parameter or result type in IDL notation, as far as this library uses
-// types: long, unsigned long, BSTR, IDispatch*, IUnknown* and pointers to them.
+// types: long, unsigned long, BSTR, VARIANT_BOOL, VARIANT, IDispatch*,
+// IUnknown* and pointers to them.
 std::string TypeText(ITypeInfo* info, const TYPEDESC& type)
 {
     switch (type.vt) {
@@ -82,6 +84,10 @@ std::string TypeText(ITypeInfo* info, const TYPEDESC& type)
         return "unsigned long";
     case VT_BSTR:
         return "BSTR";
+    case VT_BOOL:
+        return "VARIANT_BOOL";
+    case VT_VARIANT:
+        return "VARIANT";
     case VT_DISPATCH:
         return "IDispatch*";
     case VT_UNKNOWN:
@@ -130,11 +136,24 @@ struct Member {
     std::vector<Param> params;
 };
 
+// An interface and the members it declares itself; those of `base` come
+// before them in the vtable.
 struct Interface {
     const wchar_t* name;
     const IID* iid;
     std::vector<Member> members;
+    const Interface* base = nullptr; // null: IDispatch
 };
+
+// The vtable slot of an interface's first own member: IDispatch's seven, then
+// every member of the interfaces it derives from.
+UINT FirstSlot(const Interface& itf)
+{
+    UINT slot = 7;
+    for (const Interface* b = itf.base; b; b = b->base)
+        slot += UINT(b->members.size());
+    return slot;
+}
 
 constexpr INVOKEKIND kMethod = INVOKE_FUNC;
 constexpr INVOKEKIND kGet = INVOKE_PROPERTYGET;
@@ -229,6 +248,47 @@ const Interface kPgp{
 
 const Interface* const kInterfaces[] = {&kMisc, &kSymmetric, &kRsa, &kPgp};
 
+// zelblob.dll: the shipped interface, unchanged, and the one that extends it.
+const Interface kBlobScript{
+    L"IZELBlobScript",
+    &IID_IZELBlobScript,
+    {
+        {L"Hex", 1, kGet, L"The bytes as lower-case hex digits", {{"out,retval", "BSTR*", L"text"}}},
+        {L"Hex", 1, kPut, L"The bytes as lower-case hex digits", {{"in", "BSTR", L"text"}}},
+        {L"Base64", 2, kGet, L"The bytes in base64, one line", {{"out,retval", "BSTR*", L"text"}}},
+        {L"Base64", 2, kPut, L"The bytes in base64, one line", {{"in", "BSTR", L"text"}}},
+        // One spelling per name: the parameter "text" came first and gave
+        // the property its lower case, the property "Bytes" its parameter
+        // the upper case.  Scripts look names up in any case.
+        {L"text", 3, kGet, L"The bytes as 8-bit text in the ANSI code page", {{"out,retval", "BSTR*", L"text"}}},
+        {L"text", 3, kPut, L"The bytes as 8-bit text in the ANSI code page", {{"in", "BSTR", L"text"}}},
+        {L"Bytes", 4, kGet, L"The bytes as an array of bytes (VT_ARRAY | VT_UI1)",
+         {{"out,retval", "VARIANT*", L"Bytes"}}},
+        {L"Bytes", 4, kPut, L"The bytes as an array of bytes (VT_ARRAY | VT_UI1)", {{"in", "VARIANT", L"Bytes"}}},
+        {L"Length", 5, kGet, L"Number of bytes", {{"out,retval", "long*", L"Length"}}},
+        {L"Clear", 6, kMethod, L"Removes every byte", {}},
+    }};
+
+const Interface kBlobScript2{
+    L"IZELBlobScript2",
+    &IID_IZELBlobScript2,
+    {
+        {L"Utf8", 7, kGet, L"The bytes as UTF-8 text", {{"out,retval", "BSTR*", L"text"}}},
+        {L"Utf8", 7, kPut, L"The bytes as UTF-8 text", {{"in", "BSTR", L"text"}}},
+        {L"Base64Url", 8, kGet, L"The bytes in URL-safe base64 (- and _), without padding",
+         {{"out,retval", "BSTR*", L"text"}}},
+        {L"Base64Url", 8, kPut, L"The bytes in URL-safe base64 (- and _), without padding",
+         {{"in", "BSTR", L"text"}}},
+        {L"Append", 9, kMethod, L"Appends the bytes of another blob", {{"in", "IDispatch*", L"other"}}},
+        {L"Slice", 10, kMethod, L"A new blob with length bytes from position start (0-based)",
+         {{"in", "long", L"start"}, {"in", "long", L"Length"}, {"out,retval", "IDispatch**", L"result"}}},
+        {L"Equals", 11, kMethod, L"True when another blob holds the same bytes",
+         {{"in", "IDispatch*", L"other"}, {"out,retval", "VARIANT_BOOL*", L"result"}}},
+    },
+    &kBlobScript};
+
+const Interface* const kBlobInterfaces[] = {&kBlobScript, &kBlobScript2};
+
 struct Coclass {
     const wchar_t* name;
     const CLSID* clsid;
@@ -289,57 +349,208 @@ const Enum kEnums[] = {
      {{L"zelRsaKey512", 64}, {L"zelRsaKey1024", 128}, {L"zelRsaKey2048", 256}}},
 };
 
-class TypeLibrary : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        lib = LoadCryptoLib();
-        ASSERT_TRUE(lib);
-    }
+ComPtr<ITypeInfo> InfoOf(ITypeLib* lib, REFGUID guid)
+{
+    ComPtr<ITypeInfo> info;
+    EXPECT_HR(S_OK, lib->GetTypeInfoOfGuid(guid, info.Out())) << GuidText(guid);
+    return info;
+}
 
-    ComPtr<ITypeInfo> InfoOf(REFGUID guid)
-    {
-        ComPtr<ITypeInfo> info;
-        EXPECT_HR(S_OK, lib->GetTypeInfoOfGuid(guid, info.Out())) << GuidText(guid);
-        return info;
-    }
+// The vtable half of a dual interface's dispatch type information.
+ComPtr<ITypeInfo> VtableOf(ITypeInfo* dispatch)
+{
+    HREFTYPE ref = 0;
+    ComPtr<ITypeInfo> vtable;
+    EXPECT_HR(S_OK, dispatch->GetRefTypeOfImplType(-1, &ref));
+    EXPECT_HR(S_OK, dispatch->GetRefTypeInfo(ref, vtable.Out()));
+    return vtable;
+}
 
-    ComPtr<ITypeLib> lib;
-};
-
-TEST_F(TypeLibrary, LibraryAttributes)
+// The library's name, help string and version 2.0.
+void CheckLibraryAttributes(ITypeLib* lib, REFGUID libid, const wchar_t* name, const wchar_t* help)
 {
     TLIBATTR* attr = nullptr;
     ASSERT_HR(S_OK, lib->GetLibAttr(&attr));
-    EXPECT_EQ(GuidText(LIBID_cryptoLib), GuidText(attr->guid));
+    EXPECT_EQ(GuidText(libid), GuidText(attr->guid));
     EXPECT_EQ(1033u, attr->lcid);
     EXPECT_EQ(2, attr->wMajorVerNum);
     EXPECT_EQ(0, attr->wMinorVerNum);
     EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, attr->syskind);
     lib->ReleaseTLibAttr(attr);
 
-    BSTR name = nullptr, help = nullptr;
-    ASSERT_HR(S_OK, lib->GetDocumentation(-1, &name, &help, nullptr, nullptr));
-    EXPECT_EQ(std::wstring(L"cryptoLib"), name ? name : L"");
-    EXPECT_EQ(std::wstring(L"ZELCrypto 2.0 Type Library"), help ? help : L"");
-    SysFreeString(name);
-    SysFreeString(help);
+    BSTR libName = nullptr, libHelp = nullptr;
+    ASSERT_HR(S_OK, lib->GetDocumentation(-1, &libName, &libHelp, nullptr, nullptr));
+    EXPECT_EQ(std::wstring(name), libName ? libName : L"");
+    EXPECT_EQ(std::wstring(help), libHelp ? libHelp : L"");
+    SysFreeString(libName);
+    SysFreeString(libHelp);
+}
+
+// Every type of the library by name and kind.
+std::map<std::wstring, TYPEKIND> TypesOf(ITypeLib* lib)
+{
+    std::map<std::wstring, TYPEKIND> found;
+    const UINT count = lib->GetTypeInfoCount();
+    for (UINT i = 0; i < count; ++i) {
+        TYPEKIND kind;
+        EXPECT_HR(S_OK, lib->GetTypeInfoType(i, &kind));
+        BSTR name = nullptr;
+        EXPECT_HR(S_OK, lib->GetDocumentation(INT(i), &name, nullptr, nullptr, nullptr));
+        found[name ? name : L""] = kind;
+        SysFreeString(name);
+    }
+    EXPECT_EQ(found.size(), count) << "two types of one name";
+    return found;
+}
+
+// A dual, nonextensible automation interface whose vtable half derives from
+// its base (IDispatch when it has none).
+void CheckDualInterface(ITypeLib* lib, const Interface& itf)
+{
+    SCOPED_TRACE(Narrow(itf.name));
+    ComPtr<ITypeInfo> dispatch = InfoOf(lib, *itf.iid);
+    ASSERT_TRUE(dispatch);
+    const TYPEATTR dispAttr = AttrOf(dispatch.Get());
+    EXPECT_EQ(TKIND_DISPATCH, dispAttr.typekind);
+    EXPECT_EQ(TYPEFLAG_FDUAL, dispAttr.wTypeFlags & TYPEFLAG_FDUAL);
+    EXPECT_EQ(TYPEFLAG_FNONEXTENSIBLE, dispAttr.wTypeFlags & TYPEFLAG_FNONEXTENSIBLE);
+    EXPECT_EQ(TYPEFLAG_FDISPATCHABLE, dispAttr.wTypeFlags & TYPEFLAG_FDISPATCHABLE);
+    const Doc doc = DocOf(dispatch.Get(), MEMBERID_NIL);
+    EXPECT_EQ(itf.name, doc.name);
+    EXPECT_EQ(std::wstring(itf.name) + L" Interface", doc.help);
+
+    // The vtable half: automation-compatible, derived from its base.
+    ComPtr<ITypeInfo> vtable = VtableOf(dispatch.Get());
+    ASSERT_TRUE(vtable);
+    const TYPEATTR attr = AttrOf(vtable.Get());
+    EXPECT_EQ(TKIND_INTERFACE, attr.typekind);
+    EXPECT_EQ(GuidText(*itf.iid), GuidText(attr.guid));
+    const WORD wanted = TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
+    EXPECT_EQ(wanted, attr.wTypeFlags & wanted);
+    EXPECT_EQ(1, attr.cImplTypes);
+    HREFTYPE ref = 0;
+    ASSERT_HR(S_OK, vtable->GetRefTypeOfImplType(0, &ref));
+    ComPtr<ITypeInfo> base;
+    ASSERT_HR(S_OK, vtable->GetRefTypeInfo(ref, base.Out()));
+    EXPECT_EQ(GuidText(itf.base ? *itf.base->iid : IID_IDispatch), GuidText(AttrOf(base.Get()).guid));
+    // The whole vtable: IDispatch, the base's members, then its own.
+    EXPECT_EQ(SHORT((FirstSlot(itf) + itf.members.size()) * sizeof(void*)), attr.cbSizeVft);
+}
+
+// Every member an interface declares, in vtable order: slot, DISPID, invoke
+// kind, name, help string, and each parameter's direction, type and name.
+// Names compare case-sensitively, so a re-cased "mode", "hash", "password",
+// "passes" or "alg" fails here.
+void CheckMembers(ITypeLib* lib, const Interface& itf)
+{
+    const SHORT pointer = sizeof(void*);
+    ComPtr<ITypeInfo> dispatch = InfoOf(lib, *itf.iid);
+    ASSERT_TRUE(dispatch);
+    ComPtr<ITypeInfo> vtable = VtableOf(dispatch.Get());
+    ASSERT_TRUE(vtable);
+    const TYPEATTR attr = AttrOf(vtable.Get());
+    ASSERT_EQ(itf.members.size(), attr.cFuncs) << Narrow(itf.name);
+
+    const UINT first = FirstSlot(itf);
+    for (UINT i = 0; i < attr.cFuncs; ++i) {
+        const Member& m = itf.members[i];
+        SCOPED_TRACE(Narrow(itf.name) + "::" + Narrow(m.name) + " (slot " + std::to_string(first + i) + ")");
+        FUNCDESC* f = nullptr;
+        ASSERT_HR(S_OK, vtable->GetFuncDesc(i, &f));
+        EXPECT_EQ(m.dispid, f->memid);
+        EXPECT_EQ(m.kind, f->invkind);
+        EXPECT_EQ(FUNC_PUREVIRTUAL, f->funckind);
+        EXPECT_EQ(CC_STDCALL, f->callconv);
+        EXPECT_EQ(SHORT((first + i) * pointer), f->oVft);
+        EXPECT_EQ("HRESULT", TypeText(vtable.Get(), f->elemdescFunc.tdesc));
+        EXPECT_EQ(0, f->cParamsOpt);
+
+        const Doc doc = DocOf(vtable.Get(), f->memid);
+        EXPECT_EQ(m.name, doc.name);
+        EXPECT_EQ(m.help != nullptr, doc.hasHelp);
+        if (m.help) {
+            EXPECT_EQ(m.help, doc.help);
+        }
+
+        ASSERT_EQ(SHORT(m.params.size()), f->cParams);
+        for (SHORT p = 0; p < f->cParams; ++p) {
+            const ELEMDESC& e = f->lprgelemdescParam[p];
+            EXPECT_EQ(m.params[p].flags, FlagText(e.paramdesc.wParamFlags)) << "parameter " << p;
+            EXPECT_EQ(m.params[p].type, TypeText(vtable.Get(), e.tdesc)) << "parameter " << p;
+        }
+        const MEMBERID memid = f->memid;
+        const INVOKEKIND kind = f->invkind;
+        vtable->ReleaseFuncDesc(f);
+
+        // GetNames finds the first member with the DISPID, so a property
+        // put behind its get is reached through the get's names; the put
+        // alone (PGP password) shows its own.
+        if (kind == INVOKE_PROPERTYPUT && i > 0 && itf.members[i - 1].dispid == memid)
+            continue;
+        BSTR names[8] = {};
+        UINT count = 0;
+        ASSERT_HR(S_OK, vtable->GetNames(memid, names, 8, &count));
+        std::vector<std::wstring> got(names, names + count);
+        for (UINT n = 0; n < count; ++n)
+            SysFreeString(names[n]);
+        std::vector<std::wstring> expected{m.name};
+        for (const Param& p : m.params) {
+            if (p.name)
+                expected.push_back(p.name);
+        }
+        EXPECT_EQ(expected, got);
+    }
+}
+
+// The coclass: creatable, its name and help, and the interfaces it lists,
+// the first one the default.
+void CheckCoclass(ITypeLib* lib, const wchar_t* name, REFCLSID clsid, std::vector<const IID*> interfaces)
+{
+    SCOPED_TRACE(Narrow(name));
+    ComPtr<ITypeInfo> info = InfoOf(lib, clsid);
+    ASSERT_TRUE(info);
+    const TYPEATTR attr = AttrOf(info.Get());
+    EXPECT_EQ(TKIND_COCLASS, attr.typekind);
+    EXPECT_EQ(TYPEFLAG_FCANCREATE, attr.wTypeFlags & TYPEFLAG_FCANCREATE);
+    const Doc doc = DocOf(info.Get(), MEMBERID_NIL);
+    EXPECT_EQ(name, doc.name);
+    EXPECT_EQ(L"Valdergast." + std::wstring(name) + L" Class", doc.help);
+
+    ASSERT_EQ(interfaces.size(), size_t(attr.cImplTypes));
+    for (UINT i = 0; i < attr.cImplTypes; ++i) {
+        INT flags = 0;
+        ASSERT_HR(S_OK, info->GetImplTypeFlags(i, &flags));
+        EXPECT_EQ(i == 0 ? IMPLTYPEFLAG_FDEFAULT : 0, flags) << "interface " << i;
+        HREFTYPE ref = 0;
+        ASSERT_HR(S_OK, info->GetRefTypeOfImplType(i, &ref));
+        ComPtr<ITypeInfo> itf;
+        ASSERT_HR(S_OK, info->GetRefTypeInfo(ref, itf.Out()));
+        EXPECT_EQ(GuidText(*interfaces[i]), GuidText(AttrOf(itf.Get()).guid)) << "interface " << i;
+    }
+}
+
+class TypeLibrary : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        lib = LoadLib(L"zelcrypto.dll");
+        ASSERT_TRUE(lib);
+    }
+
+    ComPtr<ITypeInfo> InfoOf(REFGUID guid) { return ::InfoOf(lib.Get(), guid); }
+
+    ComPtr<ITypeLib> lib;
+};
+
+TEST_F(TypeLibrary, LibraryAttributes)
+{
+    CheckLibraryAttributes(lib.Get(), LIBID_cryptoLib, L"cryptoLib", L"ZELCrypto 2.0 Type Library");
 }
 
 // Exactly the published types: four interfaces (each a dispatch half), eight
 // coclasses, five enums, and nothing else (no aliases, no generated names).
 TEST_F(TypeLibrary, HoldsExactlyThePublishedTypes)
 {
-    std::map<std::wstring, TYPEKIND> found;
-    const UINT count = lib->GetTypeInfoCount();
-    for (UINT i = 0; i < count; ++i) {
-        TYPEKIND kind;
-        ASSERT_HR(S_OK, lib->GetTypeInfoType(i, &kind));
-        BSTR name = nullptr;
-        ASSERT_HR(S_OK, lib->GetDocumentation(INT(i), &name, nullptr, nullptr, nullptr));
-        found[name] = kind;
-        SysFreeString(name);
-    }
     std::map<std::wstring, TYPEKIND> expected;
     for (const Interface* itf : kInterfaces)
         expected[itf->name] = TKIND_DISPATCH;
@@ -347,109 +558,19 @@ TEST_F(TypeLibrary, HoldsExactlyThePublishedTypes)
         expected[c.name] = TKIND_COCLASS;
     for (const Enum& e : kEnums)
         expected[e.name] = TKIND_ENUM;
-    EXPECT_EQ(expected, found);
-    EXPECT_EQ(expected.size(), count);
+    EXPECT_EQ(expected, TypesOf(lib.Get()));
 }
 
 TEST_F(TypeLibrary, InterfacesAreDualNonextensibleAutomation)
 {
-    for (const Interface* itf : kInterfaces) {
-        SCOPED_TRACE(Narrow(itf->name));
-        ComPtr<ITypeInfo> dispatch = InfoOf(*itf->iid);
-        ASSERT_TRUE(dispatch);
-        const TYPEATTR dispAttr = AttrOf(dispatch.Get());
-        EXPECT_EQ(TKIND_DISPATCH, dispAttr.typekind);
-        EXPECT_EQ(TYPEFLAG_FDUAL, dispAttr.wTypeFlags & TYPEFLAG_FDUAL);
-        EXPECT_EQ(TYPEFLAG_FNONEXTENSIBLE, dispAttr.wTypeFlags & TYPEFLAG_FNONEXTENSIBLE);
-        EXPECT_EQ(TYPEFLAG_FDISPATCHABLE, dispAttr.wTypeFlags & TYPEFLAG_FDISPATCHABLE);
-        const Doc doc = DocOf(dispatch.Get(), MEMBERID_NIL);
-        EXPECT_EQ(itf->name, doc.name);
-        EXPECT_EQ(std::wstring(itf->name) + L" Interface", doc.help);
-
-        // The vtable half: derived from IDispatch, automation-compatible.
-        HREFTYPE ref = 0;
-        ASSERT_HR(S_OK, dispatch->GetRefTypeOfImplType(-1, &ref));
-        ComPtr<ITypeInfo> vtable;
-        ASSERT_HR(S_OK, dispatch->GetRefTypeInfo(ref, vtable.Out()));
-        const TYPEATTR attr = AttrOf(vtable.Get());
-        EXPECT_EQ(TKIND_INTERFACE, attr.typekind);
-        EXPECT_EQ(GuidText(*itf->iid), GuidText(attr.guid));
-        const WORD wanted = TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
-        EXPECT_EQ(wanted, attr.wTypeFlags & wanted);
-        EXPECT_EQ(1, attr.cImplTypes);
-        ASSERT_HR(S_OK, vtable->GetRefTypeOfImplType(0, &ref));
-        ComPtr<ITypeInfo> base;
-        ASSERT_HR(S_OK, vtable->GetRefTypeInfo(ref, base.Out()));
-        EXPECT_EQ(GuidText(IID_IDispatch), GuidText(AttrOf(base.Get()).guid));
-    }
+    for (const Interface* itf : kInterfaces)
+        CheckDualInterface(lib.Get(), *itf);
 }
 
-// Every member of every interface in vtable order: slot, DISPID, invoke kind,
-// name, help string, and each parameter's direction, type and name.  Names
-// compare case-sensitively, so a re-cased "mode", "hash", "password",
-// "passes" or "alg" fails here.
 TEST_F(TypeLibrary, MembersInVtableOrder)
 {
-    const SHORT pointer = sizeof(void*);
-    for (const Interface* itf : kInterfaces) {
-        ComPtr<ITypeInfo> dispatch = InfoOf(*itf->iid);
-        ASSERT_TRUE(dispatch);
-        HREFTYPE ref = 0;
-        ASSERT_HR(S_OK, dispatch->GetRefTypeOfImplType(-1, &ref));
-        ComPtr<ITypeInfo> vtable;
-        ASSERT_HR(S_OK, dispatch->GetRefTypeInfo(ref, vtable.Out()));
-        const TYPEATTR attr = AttrOf(vtable.Get());
-        ASSERT_EQ(itf->members.size(), attr.cFuncs) << Narrow(itf->name);
-
-        for (UINT i = 0; i < attr.cFuncs; ++i) {
-            const Member& m = itf->members[i];
-            SCOPED_TRACE(Narrow(itf->name) + "::" + Narrow(m.name) + " (slot " + std::to_string(7 + i) + ")");
-            FUNCDESC* f = nullptr;
-            ASSERT_HR(S_OK, vtable->GetFuncDesc(i, &f));
-            EXPECT_EQ(m.dispid, f->memid);
-            EXPECT_EQ(m.kind, f->invkind);
-            EXPECT_EQ(FUNC_PUREVIRTUAL, f->funckind);
-            EXPECT_EQ(CC_STDCALL, f->callconv);
-            EXPECT_EQ(SHORT((7 + i) * pointer), f->oVft);
-            EXPECT_EQ("HRESULT", TypeText(vtable.Get(), f->elemdescFunc.tdesc));
-            EXPECT_EQ(0, f->cParamsOpt);
-
-            const Doc doc = DocOf(vtable.Get(), f->memid);
-            EXPECT_EQ(m.name, doc.name);
-            EXPECT_EQ(m.help != nullptr, doc.hasHelp);
-            if (m.help) {
-                EXPECT_EQ(m.help, doc.help);
-            }
-
-            ASSERT_EQ(SHORT(m.params.size()), f->cParams);
-            for (SHORT p = 0; p < f->cParams; ++p) {
-                const ELEMDESC& e = f->lprgelemdescParam[p];
-                EXPECT_EQ(m.params[p].flags, FlagText(e.paramdesc.wParamFlags)) << "parameter " << p;
-                EXPECT_EQ(m.params[p].type, TypeText(vtable.Get(), e.tdesc)) << "parameter " << p;
-            }
-            const MEMBERID memid = f->memid;
-            const INVOKEKIND kind = f->invkind;
-            vtable->ReleaseFuncDesc(f);
-
-            // GetNames finds the first member with the DISPID, so a property
-            // put behind its get is reached through the get's names; the put
-            // alone (PGP password) shows its own.
-            if (kind == INVOKE_PROPERTYPUT && i > 0 && itf->members[i - 1].dispid == memid)
-                continue;
-            BSTR names[8] = {};
-            UINT count = 0;
-            ASSERT_HR(S_OK, vtable->GetNames(memid, names, 8, &count));
-            std::vector<std::wstring> got(names, names + count);
-            for (UINT n = 0; n < count; ++n)
-                SysFreeString(names[n]);
-            std::vector<std::wstring> expected{m.name};
-            for (const Param& p : m.params) {
-                if (p.name)
-                    expected.push_back(p.name);
-            }
-            EXPECT_EQ(expected, got);
-        }
-    }
+    for (const Interface* itf : kInterfaces)
+        CheckMembers(lib.Get(), *itf);
 }
 
 // The dispatch half answers GetIDsOfNames the way a script's late binding
@@ -482,27 +603,8 @@ TEST_F(TypeLibrary, DispatchHalfMapsNamesToDispids)
 
 TEST_F(TypeLibrary, CoclassesNameTheirDefaultInterface)
 {
-    for (const Coclass& c : kCoclasses) {
-        SCOPED_TRACE(Narrow(c.name));
-        ComPtr<ITypeInfo> info = InfoOf(*c.clsid);
-        ASSERT_TRUE(info);
-        const TYPEATTR attr = AttrOf(info.Get());
-        EXPECT_EQ(TKIND_COCLASS, attr.typekind);
-        EXPECT_EQ(TYPEFLAG_FCANCREATE, attr.wTypeFlags & TYPEFLAG_FCANCREATE);
-        const Doc doc = DocOf(info.Get(), MEMBERID_NIL);
-        EXPECT_EQ(c.name, doc.name);
-        EXPECT_EQ(L"Valdergast." + std::wstring(c.name) + L" Class", doc.help);
-
-        ASSERT_EQ(1, attr.cImplTypes);
-        INT flags = 0;
-        ASSERT_HR(S_OK, info->GetImplTypeFlags(0, &flags));
-        EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT, flags);
-        HREFTYPE ref = 0;
-        ASSERT_HR(S_OK, info->GetRefTypeOfImplType(0, &ref));
-        ComPtr<ITypeInfo> itf;
-        ASSERT_HR(S_OK, info->GetRefTypeInfo(ref, itf.Out()));
-        EXPECT_EQ(GuidText(*c.defaultInterface), GuidText(AttrOf(itf.Get()).guid));
-    }
+    for (const Coclass& c : kCoclasses)
+        CheckCoclass(lib.Get(), c.name, *c.clsid, {c.defaultInterface});
 }
 
 TEST_F(TypeLibrary, EnumsOfNamedConstants)
@@ -578,6 +680,68 @@ TEST_F(TypeLibrary, IdEnumsAgreeWithTheEngineTables)
         }
         EXPECT_EQ(*rows, published) << Narrow(guidText);
     }
+}
+
+// ---------------------------------------------------------------------------
+// zelblob.dll's library: IZELBlobScript as it shipped, IZELBlobScript2 after
+// it, and the coclass whose default is now the second.
+
+class BlobTypeLibrary : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        lib = LoadLib(L"zelblob.dll");
+        ASSERT_TRUE(lib);
+    }
+
+    ComPtr<ITypeLib> lib;
+};
+
+TEST_F(BlobTypeLibrary, LibraryAttributesAndTypes)
+{
+    CheckLibraryAttributes(lib.Get(), LIBID_ZELBlobLib, L"ZELBlobLib", L"ZELBlob 2.0 Type Library");
+    const std::map<std::wstring, TYPEKIND> expected = {
+        {L"IZELBlobScript", TKIND_DISPATCH}, {L"IZELBlobScript2", TKIND_DISPATCH}, {L"ZELBlob", TKIND_COCLASS}};
+    EXPECT_EQ(expected, TypesOf(lib.Get()));
+}
+
+// The shipped interface keeps its members, slots and DISPIDs; the new one
+// derives from it, so its own members take the slots after them.
+TEST_F(BlobTypeLibrary, InterfacesAndTheirMembers)
+{
+    for (const Interface* itf : kBlobInterfaces) {
+        CheckDualInterface(lib.Get(), *itf);
+        CheckMembers(lib.Get(), *itf);
+    }
+}
+
+// Late binding through the new default interface reaches the old members
+// by their old DISPIDs and the new ones by theirs.
+TEST_F(BlobTypeLibrary, DispatchHalfOfTheNewInterfaceKeepsTheOldDispids)
+{
+    ComPtr<ITypeInfo> dispatch = InfoOf(lib.Get(), IID_IZELBlobScript2);
+    ASSERT_TRUE(dispatch);
+    const std::pair<const wchar_t*, DISPID> names[] = {
+        {L"hex", 1}, {L"BASE64", 2}, {L"Text", 3}, {L"bytes", 4}, {L"Length", 5}, {L"clear", 6},
+        {L"UTF8", 7}, {L"base64url", 8}, {L"Append", 9}, {L"slice", 10}, {L"EQUALS", 11},
+    };
+    for (const auto& [name, id] : names) {
+        MEMBERID got = -7;
+        LPOLESTR one = const_cast<LPOLESTR>(name);
+        EXPECT_HR(S_OK, dispatch->GetIDsOfNames(&one, 1, &got)) << Narrow(name);
+        EXPECT_EQ(id, got) << Narrow(name);
+    }
+    // The old interface's dispatch half has none of the new names.
+    ComPtr<ITypeInfo> old = InfoOf(lib.Get(), IID_IZELBlobScript);
+    ASSERT_TRUE(old);
+    MEMBERID got = -7;
+    LPOLESTR utf8 = const_cast<LPOLESTR>(L"Utf8");
+    EXPECT_HR(DISP_E_UNKNOWNNAME, old->GetIDsOfNames(&utf8, 1, &got));
+}
+
+TEST_F(BlobTypeLibrary, CoclassDefaultsToTheNewInterface)
+{
+    CheckCoclass(lib.Get(), L"ZELBlob", CLSID_ZELBlob, {&IID_IZELBlobScript2, &IID_IZELBlobScript});
 }
 
 } // namespace
