@@ -53,6 +53,11 @@ public:
 
     // 10, 12 or 14 once a key is loaded.
     uint32_t Rounds() const { return rounds_; }
+    // The schedules (Rounds() + 1 round keys of four words, laid out as
+    // described at enc_ and dec_), for code that runs its own loops over the
+    // AES instructions: the modes in aes_modes.cpp.
+    const uint32_t* EncryptionRoundKeys() const { return enc_; }
+    const uint32_t* DecryptionRoundKeys() const { return dec_; }
 
 private:
     // Expands key_ for rounds_ into both schedules and marks the key ready.

@@ -18,6 +18,8 @@
 #       -timeout=10 -max_len=70000 build/fuzz/corpus/rsa tests/fuzz/corpus/rsa
 #   build/fuzz/cipher_fuzz -max_total_time=600 -jobs=1 -workers=1 \
 #       build/fuzz/corpus/cipher tests/fuzz/corpus/cipher
+#   build/fuzz/aes_modes_fuzz -max_total_time=600 -jobs=1 -workers=1 \
+#       build/fuzz/corpus/aes_modes tests/fuzz/corpus/aes_modes
 #   build/fuzz/blob_fuzz -max_total_time=600 -jobs=1 -workers=1 \
 #       build/fuzz/corpus/blob tests/fuzz/corpus/blob
 #   build/fuzz/codec_fuzz -max_total_time=600 -jobs=1 -workers=1 \
@@ -35,6 +37,8 @@
 #                     fail decoding).  -timeout=10: see the comment in
 #                     rsa_fuzz.cpp for the measured per-input times.
 #   cipher_fuzz       the five block ciphers: key records, MakeKey, ECB/CBC
+#   aes_modes_fuzz    AES-GCM, AES-CBC with PKCS#7 and AES-CTR against
+#                     block-by-block references
 #   blob_fuzz         XBlob packing: longs and length-prefixed items
 #                     inserted and extracted as the Misc object does
 #   codec_fuzz        the blob component's strict hex/base64 against the
