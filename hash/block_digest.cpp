@@ -2,13 +2,15 @@
 
 #include <cstring>
 
-void XBlockDigest::ResetCounters()
+template <size_t BlockSize>
+void XBlockDigestOf<BlockSize>::ResetCounters()
 {
     total_ = 0;
     buffered_ = 0;
 }
 
-void XBlockDigest::Update(const uint8_t* data, size_t length)
+template <size_t BlockSize>
+void XBlockDigestOf<BlockSize>::Update(const uint8_t* data, size_t length)
 {
     if (length == 0)
         return;
@@ -40,23 +42,34 @@ void XBlockDigest::Update(const uint8_t* data, size_t length)
     }
 }
 
-void XBlockDigest::Pad(bool bigEndianLength)
+template <size_t BlockSize>
+void XBlockDigestOf<BlockSize>::Pad(bool bigEndianLength)
 {
-    const uint64_t bits = total_ * 8;
-
     buffer_[buffered_++] = 0x80;
-    if (buffered_ > kBlockSize - 8) {
+    if (buffered_ > kBlockSize - kLengthField) {
         std::memset(buffer_ + buffered_, 0, kBlockSize - buffered_);
         Compress(buffer_, 1);
         buffered_ = 0;
     }
-    std::memset(buffer_ + buffered_, 0, kBlockSize - 8 - buffered_);
+    std::memset(buffer_ + buffered_, 0, kBlockSize - buffered_);
 
-    uint8_t* tail = buffer_ + kBlockSize - 8;
-    for (int i = 0; i < 8; ++i) {
-        const int shift = bigEndianLength ? 56 - 8 * i : 8 * i;
-        tail[i] = uint8_t(bits >> shift);
+    // The length in bits: total_ * 8, carried into a second 64-bit word
+    // (used by the 16-byte field only; a 64-bit total never fills it).
+    const uint64_t low = total_ << 3;
+    const uint64_t high = total_ >> 61;
+    uint8_t* field = buffer_ + kBlockSize - kLengthField;
+    if (bigEndianLength) {
+        StoreBe64(field + kLengthField - 8, low);
+        if (kLengthField == 16)
+            StoreBe64(field, high);
+    } else {
+        StoreLe64(field, low);
+        if (kLengthField == 16)
+            StoreLe64(field + 8, high);
     }
     Compress(buffer_, 1);
     buffered_ = 0;
 }
+
+template class XBlockDigestOf<64>;
+template class XBlockDigestOf<128>;

@@ -1,6 +1,8 @@
-// The common frame of the 64-byte-block digests (MD5, SHA-1, RIPEMD-160):
-// input buffering, the running length, and Merkle-Damgard padding.  A
-// concrete digest supplies the block compression and the output encoding.
+// The common frame of the Merkle-Damgard digests: input buffering, the
+// running length, and the padding.  Two block sizes: 64 bytes with a 64-bit
+// length field (MD5, SHA-1, RIPEMD-160, SHA-224, SHA-256) and 128 bytes with
+// a 128-bit one (SHA-384, SHA-512, SHA-512/256).  A concrete digest supplies
+// the block compression and the output encoding.
 #pragma once
 
 #include "core/bytes.h"
@@ -10,11 +12,12 @@
 #include <cstddef>
 #include <cstdint>
 
-class XBlockDigest : public XDigest {
+template <size_t BlockSize>
+class XBlockDigestOf : public XDigest {
 public:
-    static constexpr size_t kBlockSize = 64;
+    static constexpr size_t kBlockSize = BlockSize;
 
-    ~XBlockDigest() override
+    ~XBlockDigestOf() override
     {
         SecureWipe(buffer_, sizeof buffer_);
         SecureWipe(&total_, sizeof total_);
@@ -31,14 +34,21 @@ protected:
     // Clears the length and the buffer; the subclass sets its own state.
     void ResetCounters();
 
-    // Appends 0x80, zeros up to 56 mod 64 and the message length in bits as
-    // a 64-bit number (most significant byte first when bigEndianLength),
-    // compressing the last one or two blocks.
+    // Appends 0x80, zeros, and the message length in bits in the last eighth
+    // of the block (8 bytes, or 16 for 128-byte blocks; most significant byte
+    // first when bigEndianLength), compressing the last one or two blocks.
     void Pad(bool bigEndianLength);
 
 private:
-    uint64_t total_ = 0; // message bytes fed so far
-    size_t buffered_ = 0; // bytes waiting in buffer_, 0..63
+    static constexpr size_t kLengthField = BlockSize / 8;
+
+    uint64_t total_ = 0;  // message bytes fed so far
+    size_t buffered_ = 0; // bytes waiting in buffer_, less than a block
     uint8_t buffer_[kBlockSize];
 };
 
+extern template class XBlockDigestOf<64>;
+extern template class XBlockDigestOf<128>;
+
+using XBlockDigest = XBlockDigestOf<64>;
+using XWideBlockDigest = XBlockDigestOf<128>;

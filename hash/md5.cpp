@@ -134,15 +134,10 @@ void XMd5::Compress(const uint8_t* blocks, size_t count)
     CompressBlocks(state_, blocks, count);
 }
 
-XBlob XMd5::Finish()
+void XMd5::FinishInto(uint8_t* out)
 {
     Pad(false);
-    uint8_t digest[kSize];
     for (int i = 0; i < 4; ++i)
-        StoreLe32(digest + 4 * i, state_[i]);
+        StoreLe32(out + 4 * i, state_[i]);
     Reset();
-    XBlob out;
-    out.AppendBytes(digest, kSize);
-    SecureWipe(digest, sizeof digest); // a digest may be key material (string-to-key)
-    return out;
 }

@@ -3,15 +3,14 @@
 
 #include "hash/block_digest.h"
 
-class XMd5 : public XBlockDigest {
+class XMd5 : public XDigestCopies<XMd5, XBlockDigest> {
 public:
     static constexpr uint32_t kSize = 16;
 
     XMd5() { Reset(); }
     uint32_t Size() const override { return kSize; }
     void Reset() override;
-    XBlob Finish() override;
-    std::unique_ptr<XDigest> Clone() const override { return std::make_unique<XMd5>(*this); }
+    void FinishInto(uint8_t* out) override;
     ~XMd5() override { SecureWipe(state_, sizeof state_); }
 
     // Compresses whole 64-byte blocks into the four chaining words.

@@ -120,15 +120,10 @@ void XRipemd160::Compress(const uint8_t* blocks, size_t count)
     CompressBlocks(state_, blocks, count);
 }
 
-XBlob XRipemd160::Finish()
+void XRipemd160::FinishInto(uint8_t* out)
 {
     Pad(false);
-    uint8_t digest[kSize];
     for (int i = 0; i < 5; ++i)
-        StoreLe32(digest + 4 * i, state_[i]);
+        StoreLe32(out + 4 * i, state_[i]);
     Reset();
-    XBlob out;
-    out.AppendBytes(digest, kSize);
-    SecureWipe(digest, sizeof digest); // a digest may be key material (string-to-key)
-    return out;
 }

@@ -3,15 +3,14 @@
 
 #include "hash/block_digest.h"
 
-class XRipemd160 : public XBlockDigest {
+class XRipemd160 : public XDigestCopies<XRipemd160, XBlockDigest> {
 public:
     static constexpr uint32_t kSize = 20;
 
     XRipemd160() { Reset(); }
     uint32_t Size() const override { return kSize; }
     void Reset() override;
-    XBlob Finish() override;
-    std::unique_ptr<XDigest> Clone() const override { return std::make_unique<XRipemd160>(*this); }
+    void FinishInto(uint8_t* out) override;
     ~XRipemd160() override { SecureWipe(state_, sizeof state_); }
 
     // Compresses whole 64-byte blocks into the five chaining words.

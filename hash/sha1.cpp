@@ -1,15 +1,13 @@
 #include "hash/sha1.h"
 
 #include "core/wipe.h"
+#include "hash/cpu_features.h"
 
 #include <atomic>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define ZEL_SHA1_X86 1
-#include <cpuid.h>
+#if ZEL_HASH_X86
 #include <immintrin.h>
 #endif
-
 
 namespace {
 
@@ -97,7 +95,7 @@ void CompressPortable(uint32_t* state, const uint8_t* p, size_t count)
 #undef SHA1_R4
 #undef SHA1_5
 
-#if ZEL_SHA1_X86
+#if ZEL_HASH_X86
 // ---------------------------------------------------------------------------
 // SHA-NI compression.  The four-round instruction SHA1RNDS4 takes A..D in one
 // register (A in the top lane) and E already added to the first of four
@@ -169,19 +167,7 @@ ZEL_SHA_TARGET __attribute__((force_align_arg_pointer)) void CompressShaNi(uint3
     state[4] = uint32_t(_mm_extract_epi32(e[0], 3));
 }
 
-bool CpuHasShaExtensions()
-{
-    unsigned eax, ebx, ecx, edx;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
-        return false;
-    const bool ssse3 = ecx & bit_SSSE3;
-    const bool sse41 = ecx & bit_SSE4_1;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
-        return false;
-    const bool sha = ebx & bit_SHA;
-    return ssse3 && sse41 && sha;
-}
-#endif // ZEL_SHA1_X86
+#endif // ZEL_HASH_X86
 
 bool Available(Sha1Engine engine)
 {
@@ -189,22 +175,14 @@ bool Available(Sha1Engine engine)
     case Sha1Engine::kPortable:
         return true;
     case Sha1Engine::kShaExtensions:
-#if ZEL_SHA1_X86
-    {
-        // Function-local static: detected once, thread-safe.
-        static const bool present = CpuHasShaExtensions();
-        return present;
-    }
-#else
-        return false;
-#endif
+        return CpuHasShaExtensions();
     }
     return false;
 }
 
 CompressFn FunctionOf(Sha1Engine engine)
 {
-#if ZEL_SHA1_X86
+#if ZEL_HASH_X86
     if (engine == Sha1Engine::kShaExtensions)
         return CompressShaNi;
 #endif
@@ -271,15 +249,10 @@ void XSha1::Compress(const uint8_t* blocks, size_t count)
     FunctionOf(ActiveEngine())(state_, blocks, count);
 }
 
-XBlob XSha1::Finish()
+void XSha1::FinishInto(uint8_t* out)
 {
     Pad(true);
-    uint8_t digest[kSize];
     for (int i = 0; i < 5; ++i)
-        StoreBe32(digest + 4 * i, state_[i]);
+        StoreBe32(out + 4 * i, state_[i]);
     Reset();
-    XBlob out;
-    out.AppendBytes(digest, kSize);
-    SecureWipe(digest, sizeof digest); // a digest may be key material (string-to-key)
-    return out;
 }

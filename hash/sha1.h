@@ -21,15 +21,14 @@ Sha1Engine Sha1ActiveEngine();
 // Returns false, and changes nothing, when it is not available.
 bool Sha1SelectEngine(Sha1Engine engine);
 
-class XSha1 : public XBlockDigest {
+class XSha1 : public XDigestCopies<XSha1, XBlockDigest> {
 public:
     static constexpr uint32_t kSize = 20;
 
     XSha1() { Reset(); }
     uint32_t Size() const override { return kSize; }
     void Reset() override;
-    XBlob Finish() override;
-    std::unique_ptr<XDigest> Clone() const override { return std::make_unique<XSha1>(*this); }
+    void FinishInto(uint8_t* out) override;
     ~XSha1() override { SecureWipe(state_, sizeof state_); }
 
     // Compresses whole 64-byte blocks into the five chaining words with the

@@ -1,11 +1,14 @@
-// Fuzz target: what the Misc object computes besides packing: the digests
-// (MD5, SHA-1, RIPEMD-160), CRC-32 and CRC-24, the string-to-key
-// derivations, seed expansion and random bytes.  These must hold:
+// Fuzz target: the digests of the hash table (MD5, SHA-1, RIPEMD-160, the
+// SHA-2 family, SHA3-256 and SHA3-512), CRC-32 and CRC-24, the
+// string-to-key derivations, seed expansion and random bytes.  These must
+// hold:
 //
-// - a digest is the same one-shot, by id, and fed to a context in any
-//   pieces (also after Reset); SHA-1's portable compression and its SHA
-//   extensions give the same chaining words; unknown ids raise "Unsupported
-//   algorithm" before anything is hashed;
+// - a digest is the same one-shot, by id, by name, and fed to a context in
+//   any pieces (also after Reset, from a clone and from a copied state taken
+//   midway); the portable compressions of SHA-1, SHA-256 and SHA-512 and
+//   their x86 ones (SHA extensions, AVX2 and BMI2) give the same chaining
+//   words; unknown ids raise "Unsupported algorithm" before anything is
+//   hashed;
 // - the sliced CRCs equal a bit-by-bit computation of the same polynomials,
 //   in any pieces and one byte at a time, and Compute runs on;
 // - each S2K result and ExpandSeed's has the asked length, a shorter one is
@@ -17,7 +20,7 @@
 //   gives a prefix of a longer one, and its first block is MD5 of the seed
 //   block it describes.
 //
-// Input: a flag byte (bit 0: the SHA extensions first), the hash id, a
+// Input: a flag byte (bit 0: the x86 engines first), the hash id, a
 // 4-byte S2K count code, a 2-byte output length, a 4-byte clock, then parts:
 // the message, a byte stream of piece lengths, the salt, and 12 entropy
 // bytes.
@@ -29,6 +32,8 @@
 #include "hash/ripemd160.h"
 #include "hash/s2k.h"
 #include "hash/sha1.h"
+#include "hash/sha256.h"
+#include "hash/sha512.h"
 #include "random/random.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -51,12 +56,46 @@ using Model = std::vector<uint8_t>;
 constexpr uint64_t kMaxS2KCount = 1u << 16;
 constexpr uint32_t kMaxOutput = 300;
 
-void SelectSha1(bool extensions)
+// SHA-1 and SHA-256 on their SHA extensions and SHA-512 on AVX2 and BMI2
+// (where the CPU has them), or all three portable.
+void SelectShaEngines(bool extensions)
 {
     const Sha1Engine wanted =
         extensions && Sha1EngineAvailable(Sha1Engine::kShaExtensions) ? Sha1Engine::kShaExtensions : Sha1Engine::kPortable;
     FUZZ_CHECK(Sha1SelectEngine(wanted));
     FUZZ_CHECK(Sha1ActiveEngine() == wanted);
+    const Sha256Engine wanted256 = extensions && Sha256EngineAvailable(Sha256Engine::kShaExtensions)
+                                       ? Sha256Engine::kShaExtensions
+                                       : Sha256Engine::kPortable;
+    FUZZ_CHECK(Sha256SelectEngine(wanted256));
+    FUZZ_CHECK(Sha256ActiveEngine() == wanted256);
+    const Sha512Engine wanted512 = extensions && Sha512EngineAvailable(Sha512Engine::kAvx2Bmi2)
+                                       ? Sha512Engine::kAvx2Bmi2
+                                       : Sha512Engine::kPortable;
+    FUZZ_CHECK(Sha512SelectEngine(wanted512));
+    FUZZ_CHECK(Sha512ActiveEngine() == wanted512);
+}
+
+// Every row of the table by name, with its one-shot function.
+struct Named {
+    const char* name;
+    DigestFunction function;
+};
+
+const Named kNamed[] = {
+    {"MD5", DigestMD5},         {"SHA1", DigestSHA1},         {"RIPEMD160", DigestRipemd160},
+    {"SHA256", DigestSHA256},   {"SHA384", DigestSHA384},     {"SHA512", DigestSHA512},
+    {"SHA224", DigestSHA224},   {"SHA3-256", DigestSHA3_256}, {"SHA3-512", DigestSHA3_512},
+    {"SHA512/256", DigestSHA512_256},
+};
+
+DigestFunction NamedFunction(const char* name)
+{
+    for (const Named& n : kNamed)
+        if (std::strcmp(n.name, name) == 0)
+            return n.function;
+    FUZZ_CHECK(false);
+    return nullptr;
 }
 
 // The message fed in pieces whose lengths come from `pieces` (cycled).
@@ -76,19 +115,20 @@ void Feed(XDigest& digest, const Model& message, const Model& pieces)
 void CheckDigests(const Model& message, const Model& pieces, uint8_t unknownId)
 {
     const XBlob blob = Blob(message);
-    const DigestFunction named[] = {DigestMD5, DigestSHA1, DigestRipemd160};
     size_t count = 0;
     const XHashAlgorithm* rows = HashAlgorithms(count);
-    FUZZ_CHECK(count == 3);
+    FUZZ_CHECK(count == sizeof kNamed / sizeof kNamed[0]);
     for (size_t i = 0; i < count; ++i) {
-        // The table in id order, 1 MD5, 2 SHA-1, 3 RIPEMD-160.
         const XHashAlgorithm& row = rows[i];
-        const uint8_t id = row.id;
-        FUZZ_CHECK(id == i + 1 && FindHashAlgorithm(id) == &row);
-        const XBlob expected = named[id - 1](blob);
-        FUZZ_CHECK(expected.Length() == row.digestSize && row.digestSize == HashSizeById(id));
-        FUZZ_CHECK(row.oneShot(blob) == expected && HashFunctionById(id)(blob) == expected);
-        auto context = NewDigestById(id);
+        const uint8_t id = row.pgpId;
+        FUZZ_CHECK(FindHashAlgorithmByName(row.name) == &row);
+        const XBlob expected = NamedFunction(row.name)(blob);
+        FUZZ_CHECK(expected.Length() == row.digestSize && row.oneShot(blob) == expected);
+        if (id != 0) {
+            FUZZ_CHECK(FindHashAlgorithm(id) == &row);
+            FUZZ_CHECK(row.digestSize == HashSizeById(id) && HashFunctionById(id)(blob) == expected);
+        }
+        auto context = row.newContext();
         FUZZ_CHECK(context->Size() == row.digestSize);
         Feed(*context, message, pieces);
         FUZZ_CHECK(context->Finish() == expected);
@@ -101,10 +141,21 @@ void CheckDigests(const Model& message, const Model& pieces, uint8_t unknownId)
         blocks->Update(message.data(), whole);
         blocks->Update(message.data() + whole, message.size() - whole);
         FUZZ_CHECK(blocks->Finish() == expected);
+        // A clone and a copied state taken midway finish the message on
+        // their own, as does the context they were taken from.
+        const size_t half = pieces.empty() ? message.size() / 2 : pieces[0] % (message.size() + 1);
+        context->Update(message.data(), half);
+        auto clone = context->Clone();
+        static const uint8_t junk[7] = {1, 2, 3, 4, 5, 6, 7};
+        blocks->Update(junk, 1 + half % 7); // a state for CopyFrom to replace
+        blocks->CopyFrom(*context);
+        for (XDigest* d : {context.get(), clone.get(), blocks.get()}) {
+            d->Update(message.data() + half, message.size() - half);
+            FUZZ_CHECK(d->Finish() == expected);
+        }
     }
-    if (unknownId >= 1 && unknownId <= 3)
+    if (FindHashAlgorithm(unknownId))
         return;
-    FUZZ_CHECK(FindHashAlgorithm(unknownId) == nullptr);
     for (int call = 0; call < 5; ++call) {
         try {
             switch (call) {
@@ -122,17 +173,32 @@ void CheckDigests(const Model& message, const Model& pieces, uint8_t unknownId)
     }
 }
 
-// The SHA-1 compression by both engines from the same chaining words.
-void CheckSha1Engines(const Model& message)
+// The SHA-1, SHA-256 and SHA-512 compressions by both engines from the
+// same chaining words.
+void CheckShaEngines(const Model& message)
 {
     const size_t blocks = message.size() / 64;
-    uint32_t a[5], b[5];
-    for (int i = 0; i < 5; ++i)
+    uint32_t a[8], b[8];
+    for (int i = 0; i < 8; ++i)
         a[i] = b[i] = 0x01234567u * uint32_t(i + 1) ^ (message.empty() ? 0 : message[i % message.size()]);
     XSha1::CompressBlocks(Sha1Engine::kPortable, a, message.data(), blocks);
     if (Sha1EngineAvailable(Sha1Engine::kShaExtensions)) {
         XSha1::CompressBlocks(Sha1Engine::kShaExtensions, b, message.data(), blocks);
         FUZZ_CHECK(std::equal(a, a + 5, b));
+    }
+    std::copy(a, a + 8, b);
+    XSha256Base::CompressBlocks(Sha256Engine::kPortable, a, message.data(), blocks);
+    if (Sha256EngineAvailable(Sha256Engine::kShaExtensions)) {
+        XSha256Base::CompressBlocks(Sha256Engine::kShaExtensions, b, message.data(), blocks);
+        FUZZ_CHECK(std::equal(a, a + 8, b));
+    }
+    uint64_t c[8], d[8];
+    for (int i = 0; i < 8; ++i)
+        c[i] = d[i] = uint64_t(a[i]) << 32 ^ b[7 - i];
+    XSha512Base::CompressBlocks(Sha512Engine::kPortable, c, message.data(), message.size() / 128);
+    if (Sha512EngineAvailable(Sha512Engine::kAvx2Bmi2)) {
+        XSha512Base::CompressBlocks(Sha512Engine::kAvx2Bmi2, d, message.data(), message.size() / 128);
+        FUZZ_CHECK(std::equal(c, c + 8, d));
     }
 }
 
@@ -321,15 +387,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 0; i < 12; ++i)
         g_entropy[i] = i < entropy.size() ? entropy[i] : 0;
 
-    SelectSha1(flags & 1);
+    SelectShaEngines(flags & 1);
     CheckDigests(message, pieces, id);
-    CheckSha1Engines(message);
-    SelectSha1(!(flags & 1));
+    CheckShaEngines(message);
+    SelectShaEngines(!(flags & 1));
 
     CheckCrc<XCrc32>(message, pieces, BitwiseCrc32);
     CheckCrc<XCrc24>(message, pieces, BitwiseCrc24);
 
-    if (id >= 1 && id <= 3)
+    if (FindHashAlgorithm(id))
         CheckS2K(id, length, message, salt, passes);
     CheckExpandSeed(message, length);
     CheckRandom(length);

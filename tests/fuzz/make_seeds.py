@@ -162,9 +162,17 @@ def digest_seeds():
     write("digest", "sha1_iterated_96", seed(0, 2, 96, 32, 0x5F000000, b"password", b"\x03\x01", b"saltsalt", bytes(12)))
     write("digest", "md5_salted_long", seed(1, 1, 0, 100, 1, text, b"\x3f\x40\x01", b"NaCl", bytes(range(12))))
     write("digest", "ripemd_count_below_pattern", seed(0, 3, 0x10, 64, 0, b"a longer password than the count", b"", b"12345678", b""))
-    write("digest", "unknown_hash", seed(1, 9, 255, 16, 0xFFFFFFFF, b"abc", b"\x01", b"", b"entropy here"))
+    write("digest", "unknown_hash", seed(1, 13, 255, 16, 0xFFFFFFFF, b"abc", b"\x01", b"", b"entropy here"))
     write("digest", "empty_everything", seed(0, 2, 0, 0, 0, b"", b"", b"", b""))
     write("digest", "blocks_and_random", seed(1, 1, 0x30, 300, 0x12345678, bytes(range(256)) * 3, b"\x10\x40\x07", b"s", bytes(12)))
+    # The SHA-2 and SHA-3 rows: messages around their block sizes (a tail
+    # one short of SHA-3's rate puts both padding bits in one byte).
+    write("digest", "sha256_extensions_salted", seed(1, 8, 0, 80, 2, text[:119], b"\x37\x05", b"saltsalt", bytes(12)))
+    write("digest", "sha224_portable_simple", seed(0, 11, 0, 60, 3, text[:64], b"\x40", b"", bytes(12)))
+    write("digest", "sha384_iterated", seed(0, 9, 0x20, 100, 4, bytes(range(111)), b"\x6f\x01", b"pepper!!", bytes(12)))
+    write("digest", "sha512_two_blocks", seed(1, 10, 0, 130, 5, bytes(range(240)), b"\x80\x11", b"NaCl", bytes(12)))
+    write("digest", "sha3_256_rate_edge", seed(0, 12, 0x10, 40, 6, bytes(135), b"\x87\x01", b"s", bytes(12)))
+    write("digest", "sha3_512_rate_edge", seed(1, 14, 0, 200, 7, bytes(range(143)), b"\x47\x01", b"", bytes(12)))
 
 
 def rsa_seeds():

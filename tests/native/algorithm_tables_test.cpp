@@ -1,6 +1,7 @@
 // The hash and cipher tables against the engines they name: sizes as the
-// engines report them, ids unique and in order, each row's functions doing
-// what the row says, and the lookups by id refusing what is not there.
+// engines report them, ids unique and in order, names unique and found,
+// each row's functions doing what the row says, and the lookups by id
+// refusing what is not there.
 #include "cipher/ciphers.h"
 #include "core/alarm.h"
 #include "hash/digest.h"
@@ -28,11 +29,17 @@ TEST(AlgorithmTables, HashRowsMatchTheirEngines)
     for (size_t i = 0; i < count; ++i) {
         const XHashAlgorithm& row = rows[i];
         SCOPED_TRACE(row.name);
-        if (i > 0) {
-            EXPECT_LT(rows[i - 1].id, row.id) << "ids in order, each once";
+        if (i > 0 && row.pgpId != 0) {
+            EXPECT_LT(rows[i - 1].pgpId, row.pgpId) << "ids in order, each once, before the rows without one";
+            EXPECT_NE(rows[i - 1].pgpId, 0) << "rows without an id come last";
         }
         EXPECT_TRUE(names.insert(row.name).second);
-        EXPECT_EQ(FindHashAlgorithm(row.id), &row);
+        EXPECT_EQ(FindHashAlgorithmByName(row.name), &row);
+        // What the keyed constructions rely on: their buffers hold any row's
+        // digest and block, and a key hashed to a digest fits a block.
+        EXPECT_LE(row.digestSize, kMaxDigestSize);
+        EXPECT_LE(row.blockSize, kMaxDigestBlockSize);
+        EXPECT_LE(row.digestSize, row.blockSize);
         auto context = row.newContext();
         EXPECT_EQ(context->Size(), row.digestSize);
         // The incremental context in two pieces equals the one-shot function.
@@ -41,11 +48,16 @@ TEST(AlgorithmTables, HashRowsMatchTheirEngines)
         const XBlob whole = row.oneShot(message);
         EXPECT_EQ(whole.Length(), row.digestSize);
         EXPECT_EQ(context->Finish(), whole);
-        EXPECT_EQ(HashFunctionById(row.id), row.oneShot);
-        EXPECT_EQ(HashSizeById(row.id), row.digestSize);
+        if (row.pgpId == 0)
+            continue;
+        EXPECT_EQ(FindHashAlgorithm(row.pgpId), &row);
+        EXPECT_EQ(HashFunctionById(row.pgpId), row.oneShot);
+        EXPECT_EQ(HashSizeById(row.pgpId), row.digestSize);
     }
-    // Ids the table does not have are refused by every lookup.
-    for (unsigned id : {0u, 4u, 8u, 255u}) {
+    // Ids the table does not have are refused by every lookup; 0 finds none
+    // of the rows without an id.
+    EXPECT_EQ(FindHashAlgorithm(0), nullptr);
+    for (unsigned id : {0u, 4u, 13u, 255u}) {
         if (FindHashAlgorithm(uint8_t(id)))
             continue;
         EXPECT_TRUE(RaisesAlarm([&] { HashFunctionById(uint8_t(id)); }, XMessage::kUnsupportedAlgorithm, nullptr)) << id;

@@ -193,7 +193,7 @@ TEST_F(FreedMemory, KeyDerivation)
         const XBlob expanded = ExpandSeed(password, 100);
         AddSecret("expanded seed", expanded);
         try {
-            S2KSimple(9, 16, password);
+            S2KSimple(13, 16, password);
         } catch (const XCryptoAlarm&) {
         }
     }

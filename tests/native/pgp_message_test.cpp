@@ -44,7 +44,13 @@ struct HashInfo {
     const char* gpgName;
 };
 
-const HashInfo kHashes[] = {{1, GCRY_MD_MD5, "MD5"}, {2, GCRY_MD_SHA1, "SHA1"}, {3, GCRY_MD_RMD160, "RIPEMD160"}};
+// The three hashes of the type library's ids, and SHA-256 and SHA-512 for the
+// digests with 64- and 128-byte blocks the string-to-key also takes.
+const HashInfo kHashes[] = {{1, GCRY_MD_MD5, "MD5"},
+                            {2, GCRY_MD_SHA1, "SHA1"},
+                            {3, GCRY_MD_RMD160, "RIPEMD160"},
+                            {8, GCRY_MD_SHA256, "SHA256"},
+                            {10, GCRY_MD_SHA512, "SHA512"}};
 const uint8_t kModes[] = {0, 1, 3};
 
 const CipherInfo& Cipher(uint8_t id)
@@ -530,7 +536,7 @@ TEST(PgpAlgorithms, UnsupportedParameters)
         {{2, 11, 3, 96}, "PGP"},  {{2, 255, 3, 96}, "PGP"},  {{2, 7, 2, 96}, "PGP"},    {{2, 7, 4, 96}, "PGP"},
         {{2, 7, 101, 96}, "PGP"}, {{0, 7, 3, 96}, nullptr}, {{4, 7, 1, 96}, nullptr}, {{255, 7, 0, 96}, nullptr},
         // Both wrong: the cipher or the mode is found first.
-        {{9, 1, 3, 96}, "PGP"},   {{9, 7, 2, 96}, "PGP"},
+        {{13, 1, 3, 96}, "PGP"},  {{13, 7, 2, 96}, "PGP"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "hash " << int(c.p.hash) << ", cipher " << int(c.p.cipher) << ", mode "

@@ -41,6 +41,12 @@ const EVP_MD* EvpById(uint8_t id)
     case 1: return EVP_md5();
     case 2: return EVP_sha1();
     case 3: return EVP_ripemd160();
+    case 8: return EVP_sha256();
+    case 9: return EVP_sha384();
+    case 10: return EVP_sha512();
+    case 11: return EVP_sha224();
+    case 12: return EVP_sha3_256();
+    case 14: return EVP_sha3_512();
     }
     return nullptr;
 }
@@ -119,7 +125,8 @@ struct HashCase {
     uint8_t id;
     uint32_t size;
 };
-const HashCase kHashes[] = {{1, 16}, {2, 20}, {3, 20}};
+// Every hash of the table with an OpenPGP id.
+const HashCase kHashes[] = {{1, 16}, {2, 20}, {3, 20}, {8, 32}, {9, 48}, {10, 64}, {11, 28}, {12, 32}, {14, 64}};
 
 // 0, 1, h - 1, h, h + 1, 3h + 5: empty, inside the first digest, at and
 // across the boundaries of the zero-prefixed ones.
@@ -139,7 +146,13 @@ std::string HashName(const ::testing::TestParamInfo<HashCase>& info)
     switch (info.param.id) {
     case 1: return "MD5";
     case 2: return "SHA1";
-    default: return "RIPEMD160";
+    case 3: return "RIPEMD160";
+    case 8: return "SHA256";
+    case 9: return "SHA384";
+    case 10: return "SHA512";
+    case 11: return "SHA224";
+    case 12: return "SHA3_256";
+    default: return "SHA3_512";
     }
 }
 
