@@ -312,18 +312,27 @@ template <uint32_t Rounds>
 ZEL_AESNI_INLINE void Chained(const uint32_t* schedule, const uint8_t* in, uint8_t* out, size_t count,
                               uint8_t* chain)
 {
+    if (count == 0)
+        return;
     __m128i k[Rounds + 1];
     LoadRoundKeys<Rounds>(schedule, k);
     __m128i c = Load(chain);
-    for (; count > 0; --count, in += 16, out += 16) {
-        // The plaintext and the first round key are combined off the chain's
-        // critical path.
-        c = _mm_xor_si128(c, _mm_xor_si128(Load(in), k[0]));
+    __m128i s = _mm_xor_si128(c, _mm_xor_si128(Load(in), k[0]));
+    for (;;) {
 #pragma GCC unroll 13
         for (uint32_t r = 1; r < Rounds; ++r)
-            c = _mm_aesenc_si128(c, k[r]);
-        c = _mm_aesenclast_si128(c, k[Rounds]);
+            s = _mm_aesenc_si128(s, k[r]);
+        c = _mm_aesenclast_si128(s, k[Rounds]);
         Store(out, c);
+        if (--count == 0)
+            break;
+        in += 16;
+        out += 16;
+        // The next block enters round 1 as c XOR plaintext XOR the first
+        // round key: all three XORs go into the last round key of this
+        // block, so that no XOR sits on the chain between one block's last
+        // round and the next block's first.
+        s = _mm_aesenclast_si128(s, _mm_xor_si128(k[Rounds], _mm_xor_si128(Load(in), k[0])));
     }
     Store(chain, c);
 }
@@ -372,6 +381,27 @@ bool CpuHasAesNi()
         return false;
     return (edx & bit_SSE2) && (ecx & bit_SSSE3) && (ecx & bit_SSE4_1) && (ecx & bit_AES);
 }
+
+// VAES (CPUID leaf 7, ECX bit 9) with AVX2 (EBX bit 5), and an operating
+// system that saves the 256-bit registers across context switches (OSXSAVE,
+// and XCR0 with the SSE and AVX state bits).
+bool CpuHasVaes()
+{
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
+        return false;
+    const unsigned kOsXsave = 1u << 27, kAvx = 1u << 28;
+    if (!(ecx & kOsXsave) || !(ecx & kAvx))
+        return false;
+    unsigned xcr0Low, xcr0High;
+    __asm__ __volatile__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    if ((xcr0Low & 6) != 6)
+        return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
+        return false;
+    const unsigned kAvx2 = 1u << 5, kVaes = 1u << 9;
+    return (ebx & kAvx2) && (ecx & kVaes);
+}
 #endif // ZEL_AES_X86
 
 // ---------------------------------------------------------------------------
@@ -392,12 +422,23 @@ bool Available(AesEngine engine)
 #else
         return false;
 #endif
+    case AesEngine::kVaes:
+#if ZEL_AES_X86
+    {
+        static const bool present = CpuHasAesNi() && CpuHasVaes();
+        return present;
+    }
+#else
+        return false;
+#endif
     }
     return false;
 }
 
 AesEngine BestEngine()
 {
+    if (Available(AesEngine::kVaes))
+        return AesEngine::kVaes;
     return Available(AesEngine::kAesNi) ? AesEngine::kAesNi : AesEngine::kPortable;
 }
 
@@ -418,7 +459,7 @@ AesEngine ActiveEngine()
 bool UseAesNi()
 {
 #if ZEL_AES_X86
-    return ActiveEngine() == AesEngine::kAesNi;
+    return ActiveEngine() != AesEngine::kPortable;
 #else
     return false;
 #endif

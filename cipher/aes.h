@@ -6,7 +6,9 @@
 // process picks the fastest one available on first use; tests and benchmarks
 // may switch between them with AesSelectEngine.  Both use the same key
 // schedules and give identical results, so the switch may happen at any time,
-// even between two calls on one keyed engine.
+// even between two calls on one keyed engine.  A third choice, the AES
+// instructions on 256-bit vectors, matters only to the modes in aes_modes.h
+// (XAes's own functions run as with kAesNi).
 #pragma once
 
 #include "cipher/block_cipher.h"
@@ -17,6 +19,10 @@
 enum class AesEngine {
     kPortable,
     kAesNi, // x86 AES instructions (with SSE2, SSSE3 and SSE4.1)
+    // kAesNi, and where a mode runs many independent blocks (counter mode,
+    // CBC deciphering), two blocks per instruction: VAES with AVX2, and the
+    // operating system saving the 256-bit registers.
+    kVaes,
 };
 
 // Whether this build and this CPU can run the engine.

@@ -1,5 +1,6 @@
 #include "cipher/aes_modes.h"
 
+#include "cipher/aes_modes_x86.h"
 #include "core/alarm.h"
 #include "core/bytes.h"
 #include "core/wipe.h"
@@ -74,6 +75,7 @@ void Increment128(uint8_t* counter)
         StoreBe64(counter, LoadBe64(counter) + 1);
 }
 
+
 enum class Counter { k32, k128 };
 
 // Counter mode on XAes's batch block function: the keystream for up to
@@ -81,8 +83,41 @@ enum class Counter { k32, k128 };
 // block after the last one used.
 constexpr size_t kChunkBlocks = 32;
 
+// Whether the process runs AES on the AES instructions (and on 256-bit
+// vectors), and GHASH on the carry-less multiply.
+bool FastAes()
+{
+#if ZEL_AES_MODES_X86
+    return AesActiveEngine() != AesEngine::kPortable;
+#else
+    return false;
+#endif
+}
+
+bool WideAes()
+{
+    return AesActiveEngine() == AesEngine::kVaes;
+}
+
+bool FastGhash()
+{
+    return GhashActiveEngine() == GhashEngine::kPclmul;
+}
+
 void CtrOnBlocks(const XAes& aes, uint8_t* counter, Counter kind, const uint8_t* in, uint8_t* out, size_t n)
 {
+#if ZEL_AES_MODES_X86
+    if (FastAes()) {
+        const size_t whole = n / kBlock;
+        if (kind == Counter::k32)
+            aes_modes_x86::Ctr32Blocks(WideAes(), aes, counter, in, out, whole);
+        else
+            aes_modes_x86::Ctr128Blocks(WideAes(), aes, counter, in, out, whole);
+        in += kBlock * whole;
+        out += kBlock * whole;
+        n -= kBlock * whole;
+    }
+#endif
     uint8_t stream[kChunkBlocks * kBlock];
     while (n > 0) {
         const size_t bytes = n < sizeof stream ? n : sizeof stream;
@@ -175,6 +210,16 @@ void XAesGcm::Crypt(bool encrypt, const uint8_t* j0, const uint8_t* in, uint8_t*
     uint8_t counter[kBlock];
     std::memcpy(counter, j0, kBlock);
     Increment32(counter);
+#if ZEL_AES_MODES_X86
+    if (FastAes() && FastGhash()) {
+        // Whole blocks in one pass, then the last partial block.
+        const uint32_t whole = n - n % kBlock;
+        aes_modes_x86::GcmBlocks(encrypt, aes_, hash_, counter, in, out, whole / kBlock, y);
+        in += whole;
+        out += whole;
+        n -= whole;
+    }
+#endif
     // Chunk by chunk, so that what is hashed is still in the cache.
     constexpr uint32_t kChunk = 4096;
     for (uint32_t done = 0; done < n;) {
@@ -299,9 +344,16 @@ XBlob AesCbcDecrypt(const XBlob& key, const XBlob& iv, const XBlob& data, bool p
     // Plaintext block i is D(c_i) XOR c_(i-1), the IV standing in for c_(-1).
     const uint8_t* in = data.Data();
     uint8_t* p = out.Data();
-    aes.DecryptBlocks(in, p, n / kBlock);
-    XorBytes(p, p, iv.Data(), kBlock);
-    XorBytes(p + kBlock, p + kBlock, in, n - kBlock);
+#if ZEL_AES_MODES_X86
+    if (FastAes()) {
+        aes_modes_x86::CbcDecryptBlocks(WideAes(), aes, iv.Data(), in, p, n / kBlock);
+    } else
+#endif
+    {
+        aes.DecryptBlocks(in, p, n / kBlock);
+        XorBytes(p, p, iv.Data(), kBlock);
+        XorBytes(p + kBlock, p + kBlock, in, n - kBlock);
+    }
     if (pkcs7) {
         const uint32_t padding = Pkcs7PaddingLength(p + n - kBlock);
         if (padding == 0) {

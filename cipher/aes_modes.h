@@ -8,7 +8,11 @@
 // decrypt data" (no source) and leaves no plaintext behind.
 //
 // The block function is XAes's, on whichever implementation the process has
-// selected (AesSelectEngine), and GHASH's likewise (GhashSelectEngine).
+// selected (AesSelectEngine), and GHASH's likewise (GhashSelectEngine).  With
+// the AES instructions, counter mode and CBC deciphering run eight blocks at
+// a time (sixteen on 256-bit vectors, AesEngine::kVaes), and GCM enciphers
+// and hashes in one pass when the carry-less multiply is selected as well
+// (cipher/aes_modes_x86.*).
 #pragma once
 
 #include "cipher/aes.h"

@@ -17,14 +17,16 @@
 //   length is whole blocks and (with padding) the last block is valid padding;
 // - CTR equals the 128-bit counter advanced block by block from the fuzzer's
 //   IV, so counters that wrap are reached;
-// - every result is the same with the AES instructions and the portable AES,
-//   and with the carry-less multiply and the portable GHASH.
+// - every result is the same with the AES instructions (on 128-bit or on
+//   256-bit vectors) and the portable AES, and with the carry-less multiply
+//   and the portable GHASH.
 //
 // Input: a control byte (bits 0-1: key length 16, 24, 32 or the key part's
 // own length; bit 2: AES-NI first; bit 3: PCLMULQDQ first; bit 4: PKCS#7;
-// bits 5-7: tag length 12 + value), a 2-byte position and a byte to XOR there,
-// then five parts (2-byte length and bytes): key, IV, additional data,
-// plaintext, foreign ciphertext.
+// bits 5-7: tag length 12 + value), a 2-byte position (its top bit: the AES
+// instructions on 256-bit vectors where the CPU has them) and a byte to XOR
+// there, then five parts (2-byte length and bytes): key, IV, additional
+// data, plaintext, foreign ciphertext.
 #include "cipher/aes.h"
 #include "cipher/aes_modes.h"
 #include "cipher/ghash.h"
@@ -46,11 +48,15 @@ namespace {
 
 using ByteString = std::vector<uint8_t>;
 
+// The 256-bit AES loops when asked for and available.
+bool g_wide = false;
+
 void Select(bool aesNi, bool pclmul)
 {
-    // Both fast engines exist on the CPUs these targets run on; elsewhere the
+    // The fast engines exist on the CPUs these targets run on; elsewhere the
     // portable code simply runs twice.
-    const AesEngine aes = aesNi && AesEngineAvailable(AesEngine::kAesNi) ? AesEngine::kAesNi : AesEngine::kPortable;
+    const AesEngine fast = g_wide && AesEngineAvailable(AesEngine::kVaes) ? AesEngine::kVaes : AesEngine::kAesNi;
+    const AesEngine aes = aesNi && AesEngineAvailable(fast) ? fast : AesEngine::kPortable;
     const GhashEngine ghash =
         pclmul && GhashEngineAvailable(GhashEngine::kPclmul) ? GhashEngine::kPclmul : GhashEngine::kPortable;
     FUZZ_CHECK(AesSelectEngine(aes) && AesActiveEngine() == aes);
@@ -364,7 +370,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t control = in.Byte();
     const bool aesNi = control & 0x04, pclmul = control & 0x08, pkcs7 = control & 0x10;
     const uint32_t tagLength = XAesGcm::kMinTagLength + (control >> 5);
-    const size_t position = in.Short();
+    const uint16_t positionField = in.Short();
+    g_wide = positionField & 0x8000;
+    const size_t position = positionField & 0x7fff;
     const uint8_t flip = uint8_t(in.Byte() | 1); // never zero
     ByteString key = in.Part();
     const ByteString iv = in.Part(), aad = in.Part(), plain = in.Part(), foreign = in.Part();

@@ -1,9 +1,10 @@
 // AES in GCM, CBC and CTR (cipher/aes_modes.h), and GHASH (cipher/ghash.h),
-// on every pairing of the AES implementations (portable tables, AES-NI)
-// with the GHASH implementations (portable, PCLMULQDQ): the published
-// vectors (the GCM paper's test cases 1 to 18; SP 800-38A F.2 and F.5),
-// OpenSSL's EVP ciphers on random data of many lengths, a bit-by-bit GHASH
-// written from SP 800-38D, counters that wrap, and every refusal.
+// on every pairing of the AES implementations (portable tables, AES-NI on
+// 128-bit and on 256-bit vectors) with the GHASH implementations (portable,
+// PCLMULQDQ): the published vectors (the GCM paper's test cases 1 to 18;
+// SP 800-38A F.2 and F.5), OpenSSL's EVP ciphers on random data of many
+// lengths, a bit-by-bit GHASH written from SP 800-38D, counters that wrap,
+// and every refusal.
 #include "cipher/aes_modes.h"
 
 #include "cipher_test_support.h"
@@ -44,7 +45,7 @@ protected:
     void SetUp() override
     {
         if (!AesSelectEngine(GetParam().aes))
-            GTEST_SKIP() << "this CPU has no AES instructions";
+            GTEST_SKIP() << "this CPU lacks the AES instructions of this path";
         if (!GhashSelectEngine(GetParam().ghash))
             GTEST_SKIP() << "this CPU has no carry-less multiply";
     }
@@ -58,7 +59,9 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, AesModes,
-                         ::testing::Values(ModePath{"AesNiPclmul", AesEngine::kAesNi, GhashEngine::kPclmul},
+                         ::testing::Values(ModePath{"VaesPclmul", AesEngine::kVaes, GhashEngine::kPclmul},
+                                           ModePath{"VaesPortableGhash", AesEngine::kVaes, GhashEngine::kPortable},
+                                           ModePath{"AesNiPclmul", AesEngine::kAesNi, GhashEngine::kPclmul},
                                            ModePath{"AesNiPortableGhash", AesEngine::kAesNi, GhashEngine::kPortable},
                                            ModePath{"PortableAesPclmul", AesEngine::kPortable, GhashEngine::kPclmul},
                                            ModePath{"Portable", AesEngine::kPortable, GhashEngine::kPortable}),

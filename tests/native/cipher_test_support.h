@@ -256,6 +256,8 @@ struct CipherOracle {
 // The fastest available AES path, which the process uses by default.
 inline AesEngine BestAesEngine()
 {
+    if (AesEngineAvailable(AesEngine::kVaes))
+        return AesEngine::kVaes;
     return AesEngineAvailable(AesEngine::kAesNi) ? AesEngine::kAesNi : AesEngine::kPortable;
 }
 

@@ -1,0 +1,485 @@
+#include "cipher/aes_modes_x86.h"
+
+#if ZEL_AES_MODES_X86
+#include "cipher/ghash_x86.h"
+#include "core/bytes.h"
+
+// The loops of the AES modes on the AES instructions.  Where the blocks are
+// independent they run in groups: eight blocks through each round on
+// 128-bit registers, or sixteen (two per register) on 256-bit ones.  GCM
+// enciphers and hashes in one pass: the carry-less products of one group are
+// issued between the AES rounds of the next (of the same group when
+// deciphering, whose ciphertext is known up front), so that the AES and
+// multiply units work side by side.  The round keys are XAes's schedules,
+// read as byte strings (see aes.cpp); as there, the round count is a
+// template parameter so that the round loops unroll, helpers are always
+// inlined, and every entry point realigns the stack for 32-bit Windows.
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// 128-bit registers.
+
+namespace narrow {
+
+using namespace ghash_x86;
+
+
+constexpr size_t kLanes = 8;
+
+template <uint32_t Rounds>
+ZEL_X86_MODES_INLINE void LoadRoundKeys(const uint32_t* schedule, __m128i* k)
+{
+#pragma GCC unroll 15
+    for (uint32_t r = 0; r <= Rounds; ++r)
+        k[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(schedule + 4 * r));
+}
+
+ZEL_X86_MODES_INLINE __m128i Load(const uint8_t* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+ZEL_X86_MODES_INLINE void Store(uint8_t* p, __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+// Counter blocks.  GCM's counter is kept byte-reversed (the block as a
+// little-endian number), so that its last 32 bits are the low lane and
+// wrap there; CTR's as two 64-bit halves, the carry between them taken by
+// hand in the rare group that crosses it.
+struct Counter32 {
+    __m128i value;
+
+    ZEL_X86_MODES_INLINE explicit Counter32(const uint8_t* block) : value(ByteReverse(Load(block))) {}
+    ZEL_X86_MODES_INLINE void Save(uint8_t* block) const { Store(block, ByteReverse(value)); }
+
+    template <size_t N>
+    ZEL_X86_MODES_INLINE void Next(__m128i* b)
+    {
+#pragma GCC unroll 8
+        for (size_t i = 0; i < N; ++i)
+            b[i] = ByteReverse(_mm_add_epi32(value, _mm_set_epi32(0, 0, 0, int(i))));
+        value = _mm_add_epi32(value, _mm_set_epi32(0, 0, 0, int(N)));
+    }
+};
+
+struct Counter128 {
+    uint64_t high, low;
+
+    ZEL_X86_MODES_INLINE explicit Counter128(const uint8_t* block) : high(LoadBe64(block)), low(LoadBe64(block + 8))
+    {
+    }
+    ZEL_X86_MODES_INLINE void Save(uint8_t* block) const
+    {
+        StoreBe64(block, high);
+        StoreBe64(block + 8, low);
+    }
+
+    template <size_t N>
+    ZEL_X86_MODES_INLINE void Next(__m128i* b)
+    {
+        if (low <= UINT64_MAX - (N - 1)) {
+            const __m128i base = _mm_set_epi64x(int64_t(high), int64_t(low));
+#pragma GCC unroll 8
+            for (size_t i = 0; i < N; ++i)
+                b[i] = ByteReverse(_mm_add_epi64(base, _mm_set_epi64x(0, int64_t(i))));
+        } else {
+            for (size_t i = 0; i < N; ++i) {
+                const uint64_t l = low + i;
+                b[i] = ByteReverse(_mm_set_epi64x(int64_t(high + (l < low)), int64_t(l)));
+            }
+        }
+        const uint64_t next = low + N;
+        high += next < low;
+        low = next;
+    }
+};
+
+// N blocks through all rounds, the first round key already added.
+template <uint32_t Rounds, size_t N>
+ZEL_X86_MODES_INLINE void EncryptLanes(const __m128i* k, __m128i* b)
+{
+#pragma GCC unroll 13
+    for (uint32_t r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
+        for (size_t i = 0; i < N; ++i)
+            b[i] = _mm_aesenc_si128(b[i], k[r]);
+    }
+#pragma GCC unroll 8
+    for (size_t i = 0; i < N; ++i)
+        b[i] = _mm_aesenclast_si128(b[i], k[Rounds]);
+}
+
+// N counter blocks enciphered and XORed into N whole blocks of data.
+template <uint32_t Rounds, size_t N, typename Counter>
+ZEL_X86_MODES_INLINE void CtrLanes(const __m128i* k, Counter& counter, const uint8_t* in, uint8_t* out)
+{
+    __m128i b[N];
+    counter.template Next<N>(b);
+#pragma GCC unroll 8
+    for (size_t i = 0; i < N; ++i)
+        b[i] = _mm_xor_si128(b[i], k[0]);
+    EncryptLanes<Rounds, N>(k, b);
+#pragma GCC unroll 8
+    for (size_t i = 0; i < N; ++i)
+        Store(out + 16 * i, _mm_xor_si128(b[i], Load(in + 16 * i)));
+}
+
+// Counter mode over whole blocks; the counter block is read and written back.
+template <uint32_t Rounds, typename Counter>
+ZEL_X86_MODES_INLINE void Ctr(const uint32_t* schedule, uint8_t* counterBlock, const uint8_t* in, uint8_t* out,
+                              size_t blocks)
+{
+    __m128i k[Rounds + 1];
+    LoadRoundKeys<Rounds>(schedule, k);
+    Counter counter(counterBlock);
+    for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes)
+        CtrLanes<Rounds, kLanes>(k, counter, in, out);
+    for (; blocks > 0; --blocks, in += 16, out += 16)
+        CtrLanes<Rounds, 1>(k, counter, in, out);
+    counter.Save(counterBlock);
+}
+
+// GCM over whole blocks: counter mode from the counter block, and the
+// ciphertext hashed into y.  Enciphering hashes each group of ciphertext
+// while the next group is enciphered; deciphering hashes each group of
+// ciphertext while it is deciphered.
+template <uint32_t Rounds, bool Encrypt>
+ZEL_X86_MODES_INLINE void Gcm(const uint32_t* schedule, const XGhashKey& key, uint8_t* counterBlock,
+                              const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* y)
+{
+    static_assert(Rounds - 1 >= kLanes, "a product goes between each pair of rounds");
+    __m128i k[Rounds + 1];
+    LoadRoundKeys<Rounds>(schedule, k);
+    Powers<kLanes> p;
+    LoadPowers(key, p);
+    Counter32 counter(counterBlock);
+    __m128i acc = LoadElement(y);
+    __m128i x[kLanes]; // the group to hash, register form
+    bool pending = false;
+
+    for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+        __m128i b[kLanes];
+        counter.Next<kLanes>(b);
+#pragma GCC unroll 8
+        for (size_t i = 0; i < kLanes; ++i)
+            b[i] = _mm_xor_si128(b[i], k[0]);
+        if (!Encrypt) {
+#pragma GCC unroll 8
+            for (size_t i = 0; i < kLanes; ++i)
+                x[i] = LoadElement(in + 16 * i);
+        }
+        if (Encrypt && !pending) {
+            // Nothing to hash yet: the first group on its own.
+            EncryptLanes<Rounds, kLanes>(k, b);
+        } else {
+            Sum s = Product(_mm_xor_si128(acc, x[0]), p.h[kLanes - 1], p.folded[kLanes - 1]);
+#pragma GCC unroll 13
+            for (uint32_t r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
+                for (size_t i = 0; i < kLanes; ++i)
+                    b[i] = _mm_aesenc_si128(b[i], k[r]);
+                if (r < kLanes)
+                    AddProduct(s, x[r], p.h[kLanes - 1 - r], p.folded[kLanes - 1 - r]);
+            }
+#pragma GCC unroll 8
+            for (size_t i = 0; i < kLanes; ++i)
+                b[i] = _mm_aesenclast_si128(b[i], k[Rounds]);
+            acc = Reduce(s);
+        }
+#pragma GCC unroll 8
+        for (size_t i = 0; i < kLanes; ++i) {
+            const __m128i c = _mm_xor_si128(b[i], Load(in + 16 * i));
+            Store(out + 16 * i, c);
+            if (Encrypt)
+                x[i] = ByteReverse(c);
+        }
+        pending = Encrypt;
+    }
+    if (pending)
+        acc = Absorb<kLanes>(acc, x, p);
+    // The last few whole blocks one at a time.
+    for (; blocks > 0; --blocks, in += 16, out += 16) {
+        if (!Encrypt)
+            x[0] = LoadElement(in);
+        CtrLanes<Rounds, 1>(k, counter, in, out);
+        if (Encrypt)
+            x[0] = LoadElement(out);
+        acc = Absorb<1>(acc, x, p);
+    }
+    StoreElement(y, acc);
+    counter.Save(counterBlock);
+}
+
+// CBC deciphering: eight blocks through the rounds at once, each XORed with
+// the ciphertext block before it (folded into the last round key).
+template <uint32_t Rounds>
+ZEL_X86_MODES_INLINE void CbcDecrypt(const uint32_t* schedule, const uint8_t* iv, const uint8_t* in, uint8_t* out,
+                                     size_t blocks)
+{
+    __m128i k[Rounds + 1];
+    LoadRoundKeys<Rounds>(schedule, k);
+    __m128i previous = Load(iv);
+    for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+        __m128i c[kLanes], b[kLanes];
+#pragma GCC unroll 8
+        for (size_t i = 0; i < kLanes; ++i) {
+            c[i] = Load(in + 16 * i);
+            b[i] = _mm_xor_si128(c[i], k[0]);
+        }
+#pragma GCC unroll 13
+        for (uint32_t r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
+            for (size_t i = 0; i < kLanes; ++i)
+                b[i] = _mm_aesdec_si128(b[i], k[r]);
+        }
+#pragma GCC unroll 8
+        for (size_t i = 0; i < kLanes; ++i)
+            Store(out + 16 * i, _mm_aesdeclast_si128(b[i], _mm_xor_si128(k[Rounds], i ? c[i - 1] : previous)));
+        previous = c[kLanes - 1];
+    }
+    for (; blocks > 0; --blocks, in += 16, out += 16) {
+        const __m128i c = Load(in);
+        __m128i b = _mm_xor_si128(c, k[0]);
+#pragma GCC unroll 13
+        for (uint32_t r = 1; r < Rounds; ++r)
+            b = _mm_aesdec_si128(b, k[r]);
+        Store(out, _mm_aesdeclast_si128(b, _mm_xor_si128(k[Rounds], previous)));
+        previous = c;
+    }
+}
+
+} // namespace narrow
+
+// ---------------------------------------------------------------------------
+// 256-bit registers: VAES with AVX2.  Each register holds two blocks, one per
+// 128-bit lane; the last blocks of a message that do not fill a group go to
+// the 128-bit loops above (inlined here, the instruction sets being a subset).
+
+#define ZEL_VAES_TARGET __attribute__((target("vaes,avx2,avx,aes,pclmul,sse2,ssse3,sse4.1")))
+#define ZEL_VAES_INLINE ZEL_VAES_TARGET __attribute__((always_inline)) inline
+#define ZEL_VAES_ENTRY ZEL_VAES_TARGET __attribute__((force_align_arg_pointer, noinline))
+
+namespace wide {
+
+constexpr size_t kPairs = 8; // sixteen blocks a group
+
+template <uint32_t Rounds>
+ZEL_VAES_INLINE void LoadRoundKeys(const uint32_t* schedule, __m256i* k)
+{
+#pragma GCC unroll 15
+    for (uint32_t r = 0; r <= Rounds; ++r)
+        k[r] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(schedule + 4 * r)));
+}
+
+ZEL_VAES_INLINE __m256i Load2(const uint8_t* p)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+ZEL_VAES_INLINE void Store2(uint8_t* p, __m256i v)
+{
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+// Each block's bytes reversed within its lane.
+ZEL_VAES_INLINE __m256i ByteReverse2(__m256i v)
+{
+    const __m256i order = _mm256_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6,
+                                          7, 8, 9, 10, 11, 12, 13, 14, 15);
+    return _mm256_shuffle_epi8(v, order);
+}
+
+// The counters of one group, as pairs of blocks, and the counter advanced
+// past them; the same two kinds as the 128-bit loops have.
+ZEL_VAES_INLINE void NextPairs(narrow::Counter32& counter, __m256i* b)
+{
+    const __m256i base =
+        _mm256_add_epi32(_mm256_broadcastsi128_si256(counter.value), _mm256_set_epi32(0, 0, 0, 1, 0, 0, 0, 0));
+#pragma GCC unroll 8
+    for (size_t j = 0; j < kPairs; ++j)
+        b[j] = ByteReverse2(_mm256_add_epi32(base, _mm256_set_epi32(0, 0, 0, int(2 * j), 0, 0, 0, int(2 * j))));
+    counter.value = _mm_add_epi32(counter.value, _mm_set_epi32(0, 0, 0, int(2 * kPairs)));
+}
+
+ZEL_VAES_INLINE void NextPairs(narrow::Counter128& counter, __m256i* b)
+{
+    const uint64_t high = counter.high, low = counter.low;
+    if (low <= UINT64_MAX - (2 * kPairs - 1)) {
+        const __m256i base = _mm256_set_epi64x(int64_t(high), int64_t(low + 1), int64_t(high), int64_t(low));
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j)
+            b[j] = ByteReverse2(_mm256_add_epi64(base, _mm256_set_epi64x(0, int64_t(2 * j), 0, int64_t(2 * j))));
+    } else {
+        for (size_t j = 0; j < kPairs; ++j) {
+            const uint64_t l0 = low + 2 * j, l1 = low + 2 * j + 1;
+            b[j] = ByteReverse2(_mm256_set_epi64x(int64_t(high + (l1 < low)), int64_t(l1), int64_t(high + (l0 < low)),
+                                                  int64_t(l0)));
+        }
+    }
+    const uint64_t next = low + 2 * kPairs;
+    counter.high += next < low;
+    counter.low = next;
+}
+
+template <uint32_t Rounds, typename Counter>
+ZEL_VAES_INLINE void Ctr(const uint32_t* schedule, uint8_t* counterBlock, const uint8_t* in, uint8_t* out,
+                         size_t blocks)
+{
+    __m256i k[Rounds + 1];
+    LoadRoundKeys<Rounds>(schedule, k);
+    Counter counter(counterBlock);
+    for (; blocks >= 2 * kPairs; blocks -= 2 * kPairs, in += 32 * kPairs, out += 32 * kPairs) {
+        __m256i b[kPairs];
+        NextPairs(counter, b);
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j)
+            b[j] = _mm256_xor_si256(b[j], k[0]);
+#pragma GCC unroll 13
+        for (uint32_t r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
+            for (size_t j = 0; j < kPairs; ++j)
+                b[j] = _mm256_aesenc_epi128(b[j], k[r]);
+        }
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j)
+            Store2(out + 32 * j, _mm256_xor_si256(_mm256_aesenclast_epi128(b[j], k[Rounds]), Load2(in + 32 * j)));
+    }
+    counter.Save(counterBlock);
+    narrow::Ctr<Rounds, Counter>(schedule, counterBlock, in, out, blocks);
+}
+
+// CBC deciphering: block i is D(c_i) XOR c_(i-1), and the pair of previous
+// blocks of a pair is one unaligned load 16 bytes back (the first pair of a
+// group takes the block before the group from a register).
+template <uint32_t Rounds>
+ZEL_VAES_INLINE void CbcDecrypt(const uint32_t* schedule, const uint8_t* iv, const uint8_t* in, uint8_t* out,
+                                size_t blocks)
+{
+    __m256i k[Rounds + 1];
+    LoadRoundKeys<Rounds>(schedule, k);
+    __m128i previous = narrow::Load(iv);
+    for (; blocks >= 2 * kPairs; blocks -= 2 * kPairs, in += 32 * kPairs, out += 32 * kPairs) {
+        __m256i b[kPairs];
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j)
+            b[j] = _mm256_xor_si256(Load2(in + 32 * j), k[0]);
+#pragma GCC unroll 13
+        for (uint32_t r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
+            for (size_t j = 0; j < kPairs; ++j)
+                b[j] = _mm256_aesdec_epi128(b[j], k[r]);
+        }
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j) {
+            const __m256i before =
+                j ? Load2(in + 32 * j - 16)
+                  : _mm256_inserti128_si256(_mm256_castsi128_si256(previous), narrow::Load(in), 1);
+            Store2(out + 32 * j, _mm256_aesdeclast_epi128(b[j], _mm256_xor_si256(k[Rounds], before)));
+        }
+        previous = narrow::Load(in + 32 * kPairs - 16);
+    }
+    uint8_t chain[16];
+    narrow::Store(chain, previous);
+    narrow::CbcDecrypt<Rounds>(schedule, chain, in, out, blocks);
+}
+
+} // namespace wide
+
+#define ZEL_BY_ROUNDS(rounds, call)                                                                    \
+    do {                                                                                               \
+        if ((rounds) == 10)                                                                            \
+            call(10);                                                                                  \
+        else if ((rounds) == 12)                                                                       \
+            call(12);                                                                                  \
+        else                                                                                           \
+            call(14);                                                                                  \
+    } while (0)
+
+template <typename Counter>
+ZEL_X86_MODES_ENTRY void NarrowCtr(const XAes& aes, uint8_t* counter, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+#define ZEL_CALL(R) narrow::Ctr<R, Counter>(aes.EncryptionRoundKeys(), counter, in, out, blocks)
+    ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+}
+
+template <typename Counter>
+ZEL_VAES_ENTRY void WideCtr(const XAes& aes, uint8_t* counter, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+#define ZEL_CALL(R) wide::Ctr<R, Counter>(aes.EncryptionRoundKeys(), counter, in, out, blocks)
+    ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+}
+
+ZEL_X86_MODES_ENTRY void NarrowCbcDecrypt(const XAes& aes, const uint8_t* iv, const uint8_t* in, uint8_t* out,
+                                          size_t blocks)
+{
+#define ZEL_CALL(R) narrow::CbcDecrypt<R>(aes.DecryptionRoundKeys(), iv, in, out, blocks)
+    ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+}
+
+ZEL_VAES_ENTRY void WideCbcDecrypt(const XAes& aes, const uint8_t* iv, const uint8_t* in, uint8_t* out,
+                                   size_t blocks)
+{
+#define ZEL_CALL(R) wide::CbcDecrypt<R>(aes.DecryptionRoundKeys(), iv, in, out, blocks)
+    ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+}
+
+ZEL_X86_MODES_ENTRY void NarrowGcm(bool encrypt, const XAes& aes, const XGhashKey& key, uint8_t* counter,
+                                   const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* y)
+{
+    if (encrypt) {
+#define ZEL_CALL(R) narrow::Gcm<R, true>(aes.EncryptionRoundKeys(), key, counter, in, out, blocks, y)
+        ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+    } else {
+#define ZEL_CALL(R) narrow::Gcm<R, false>(aes.EncryptionRoundKeys(), key, counter, in, out, blocks, y)
+        ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+    }
+}
+
+#undef ZEL_BY_ROUNDS
+
+} // namespace
+
+namespace aes_modes_x86 {
+
+void Ctr32Blocks(bool wide, const XAes& aes, uint8_t* counter, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    if (wide)
+        WideCtr<narrow::Counter32>(aes, counter, in, out, blocks);
+    else
+        NarrowCtr<narrow::Counter32>(aes, counter, in, out, blocks);
+}
+
+void Ctr128Blocks(bool wide, const XAes& aes, uint8_t* counter, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    if (wide)
+        WideCtr<narrow::Counter128>(aes, counter, in, out, blocks);
+    else
+        NarrowCtr<narrow::Counter128>(aes, counter, in, out, blocks);
+}
+
+void GcmBlocks(bool encrypt, const XAes& aes, const XGhashKey& key, uint8_t* counter, const uint8_t* in,
+               uint8_t* out, size_t blocks, uint8_t* y)
+{
+    NarrowGcm(encrypt, aes, key, counter, in, out, blocks, y);
+}
+
+void CbcDecryptBlocks(bool wide, const XAes& aes, const uint8_t* iv, const uint8_t* in, uint8_t* out,
+                      size_t blocks)
+{
+    if (wide)
+        WideCbcDecrypt(aes, iv, in, out, blocks);
+    else
+        NarrowCbcDecrypt(aes, iv, in, out, blocks);
+}
+
+} // namespace aes_modes_x86
+#endif
