@@ -80,6 +80,49 @@ def cipher_seeds():
           + part(bytes(range(8)) * 2 + bytes(range(8))) + part(b"two keys") + part(b"") + part(b""))
 
 
+def aes_modes_seeds():
+    # control: key length (0: 16, 1: 24, 2: 32, 3: the key part as it is) | 4 AES-NI first
+    #          | 8 PCLMULQDQ first | 0x10 PKCS#7 | (tag length - 12) << 5;
+    # position: 0x8000 for the 256-bit AES loops, the rest where a byte is changed
+    def seed(control, position, flip, key, iv, aad, plain, foreign):
+        return (bytes([control]) + struct.pack(">H", position) + bytes([flip])
+                + part(key) + part(iv) + part(aad) + part(plain) + part(foreign))
+
+    k = bytes.fromhex("feffe9928665731c6d6a8f9467308308")
+    aad = bytes.fromhex("feedfacedeadbeeffeedfacedeadbeefabaddad2")
+    p60 = bytes.fromhex("d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
+                        "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b39")
+    iv60 = bytes.fromhex("9313225df88406e555909c5aff5269aa6a7a9538534f7da1e4c303d2a318a728"
+                         "c3c0c95156809539fcf0e2429a6b525416aedbf5a0de6a57a637b39b")
+    # The GCM paper's test case 4, its sealed message given as the foreign
+    # ciphertext too (which opens).
+    sealed4 = bytes.fromhex("42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e"
+                            "21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091"
+                            "5bc94fbc3221a5db94fae95ae7121a47")
+    write("aes_modes", "gcm_case_4", seed(0x0C | 4 << 5, 7, 0x80, k, bytes.fromhex("cafebabefacedbaddecaf888"),
+                                          aad, p60, sealed4))
+    # Test case 18's inputs (AES-256, a 60-byte IV), a 12-byte tag, PKCS#7.
+    write("aes_modes", "gcm_iv60_aes256", seed(0x02 | 0x10, 70, 0x01, k + k, iv60, aad, p60, b"\x00" * 48))
+    # Nothing at all: an empty IV (refused by GCM, completed for the rest), empty plaintext.
+    write("aes_modes", "empty_iv", seed(0x01 | 0x04, 0, 0xff, bytes(24), b"", b"", b"", b""))
+    # A key of 20 bytes, and a tag length of 19 bytes.
+    write("aes_modes", "bad_key", seed(0x03, 0, 1, bytes(range(20)), bytes(16), b"", b"abc", b""))
+    write("aes_modes", "bad_tag_length", seed(0x00 | 7 << 5, 3, 2, bytes(16), bytes(12), b"a", b"b" * 20, bytes(17)))
+    # CTR whose counter wraps all 128 bits within the message, on 256-bit
+    # vectors first; CBC of 5 whole blocks, without padding, and a partial
+    # foreign block.
+    write("aes_modes", "ctr_wrap", seed(0x01 | 0x04 | 0x08, 0x8000 | 200, 0x10, bytes(range(24)), b"\xff" * 15 + b"\xfa",
+                                        b"", bytes(range(80)), bytes(33)))
+    # Plaintexts ending in padding, one valid (sixteen 16s) and one wrong in
+    # its first byte only (refused by the padding check on the way back).
+    write("aes_modes", "padding_valid", seed(0x00, 0, 1, bytes(16), bytes(16), b"", bytes(16) + b"\x10" * 16, b""))
+    write("aes_modes", "padding_wrong_first", seed(0x00, 0, 1, bytes(16), bytes(16), b"", b"\x11" + b"\x10" * 15, b""))
+    # Long inputs: several multi-block groups, an odd IV length, long additional data.
+    write("aes_modes", "long", seed(0x02 | 0x04 | 0x08 | 0x10 | 2 << 5, 4999, 0x5a, bytes(range(32)),
+                                    bytes(range(13)), bytes(range(256)) + bytes(44), bytes(i * 7 & 0xFF for i in range(5000)),
+                                    bytes(range(256)) * 4))
+
+
 def blob_seeds():
     def op(code, slot=0, pos=0, alt=0):
         # opcode in the low 5 bits, the blob in bits 5-6, bit 7 picks the other blob
@@ -353,8 +396,8 @@ def bigint_seeds():
     write("bigint", "strong_pseudoprime", seed(1, 10, num(2047), num(2047), num(2047), num(2046)))
 
 
-SEEDS = {"cipher": cipher_seeds, "blob": blob_seeds, "codec": codec_seeds, "digest": digest_seeds,
-         "rsa": rsa_seeds, "bigint": bigint_seeds}
+SEEDS = {"cipher": cipher_seeds, "aes_modes": aes_modes_seeds, "blob": blob_seeds, "codec": codec_seeds,
+         "digest": digest_seeds, "rsa": rsa_seeds, "bigint": bigint_seeds}
 
 if __name__ == "__main__":
     for target in sys.argv[1:] or SEEDS:
