@@ -1,5 +1,6 @@
 // Digest and CRC throughput over a 1 MiB message: ours next to OpenSSL's EVP
-// digests and zlib's crc32, then a table of the ratios ours/theirs.
+// digests and zlib's crc32, PBKDF2 next to OpenSSL's PKCS5_PBKDF2_HMAC, then
+// a table of the ratios ours/theirs.
 //
 //   bin/zel_hash_bench [--benchmark_repetitions=5] [other Google Benchmark flags]
 //
@@ -7,10 +8,13 @@
 // that disagrees is reported as an error and gets no ratio.
 #include "hash/crc.h"
 #include "hash/digest.h"
+#include "hash/hmac.h"
 #include "hash/md5.h"
 #include "hash/ripemd160.h"
 #include "hash/s2k.h"
 #include "hash/sha1.h"
+#include "hash/sha256.h"
+#include "hash/sha512.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
@@ -60,14 +64,23 @@ std::vector<uint8_t> OpensslDigest(const EVP_MD* md, const XBlob& m)
     return std::vector<uint8_t>(out, out + length);
 }
 
-// Our one-shot digest; the SHA-1 engine is selected for the duration.
-void OursDigest(benchmark::State& state, DigestFunction digest, const EVP_MD* reference, Sha1Engine engine)
+// SHA-1 and SHA-256 on the SHA extensions and SHA-512 on AVX2 and BMI2, as
+// far as this CPU has them (the process's own choice), or all portable.
+void SelectShaEngines(bool fast)
+{
+    Sha1SelectEngine(fast && Sha1EngineAvailable(Sha1Engine::kShaExtensions) ? Sha1Engine::kShaExtensions
+                                                                              : Sha1Engine::kPortable);
+    Sha256SelectEngine(fast && Sha256EngineAvailable(Sha256Engine::kShaExtensions) ? Sha256Engine::kShaExtensions
+                                                                                    : Sha256Engine::kPortable);
+    Sha512SelectEngine(fast && Sha512EngineAvailable(Sha512Engine::kAvx2Bmi2) ? Sha512Engine::kAvx2Bmi2
+                                                                               : Sha512Engine::kPortable);
+}
+
+// Our one-shot digest; the engines are selected for the duration.
+void OursDigest(benchmark::State& state, DigestFunction digest, const EVP_MD* reference, bool fast)
 {
     const XBlob& m = Message();
-    if (!Sha1SelectEngine(engine)) {
-        state.SkipWithError("engine not available on this CPU");
-        return;
-    }
+    SelectShaEngines(fast);
     if (Bytes(digest(m)) != OpensslDigest(reference, m)) {
         state.SkipWithError("digest differs from OpenSSL's");
         return;
@@ -200,6 +213,44 @@ void OpensslS2K(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(preimage.size()));
 }
 
+// PBKDF2-HMAC with 100,000 iterations and one digest of output, next to
+// OpenSSL's PKCS5_PBKDF2_HMAC: the same password, salt and count.  The
+// bytes "processed" are the two compressed blocks per iteration, so the
+// ratio is the ratio of speeds.
+constexpr uint32_t kPbkdf2Iterations = 100000;
+
+void OursPbkdf2(benchmark::State& state, const char* hashName, const EVP_MD* md)
+{
+    const XHashAlgorithm* hash = FindHashAlgorithmByName(hashName);
+    const uint32_t size = hash->digestSize;
+    std::vector<uint8_t> expected(size);
+    PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(S2KPassword().Data()), int(S2KPassword().Length()),
+                      S2KSalt().Data(), int(S2KSalt().Length()), int(kPbkdf2Iterations), md, int(size),
+                      expected.data());
+    if (Bytes(Pbkdf2(*hash, S2KPassword(), S2KSalt(), kPbkdf2Iterations, size)) != expected) {
+        state.SkipWithError("PBKDF2 differs from OpenSSL's");
+        return;
+    }
+    for (auto _ : state) {
+        XBlob key = Pbkdf2(*hash, S2KPassword(), S2KSalt(), kPbkdf2Iterations, size);
+        benchmark::DoNotOptimize(key.Data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kPbkdf2Iterations * 2 * hash->blockSize);
+}
+
+void OpensslPbkdf2(benchmark::State& state, const char* hashName, const EVP_MD* md)
+{
+    const XHashAlgorithm* hash = FindHashAlgorithmByName(hashName);
+    std::vector<uint8_t> key(hash->digestSize);
+    for (auto _ : state) {
+        PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(S2KPassword().Data()), int(S2KPassword().Length()),
+                          S2KSalt().Data(), int(S2KSalt().Length()), int(kPbkdf2Iterations), md, int(key.size()),
+                          key.data());
+        benchmark::DoNotOptimize(key.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kPbkdf2Iterations * 2 * hash->blockSize);
+}
+
 // Peak resident memory of one count-255 derivation above the baseline of a
 // fresh child process (KiB), or -1 when it could not be measured.
 long S2KPeakKilobytes()
@@ -301,20 +352,36 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
 
-    const Sha1Engine best = Sha1EngineAvailable(Sha1Engine::kShaExtensions) ? Sha1Engine::kShaExtensions
-                                                                              : Sha1Engine::kPortable;
-    benchmark::RegisterBenchmark("MD5/ours", OursDigest, DigestMD5, EVP_md5(), best);
+    benchmark::RegisterBenchmark("MD5/ours", OursDigest, DigestMD5, EVP_md5(), true);
     benchmark::RegisterBenchmark("MD5/openssl", OpensslBench, EVP_md5());
-    benchmark::RegisterBenchmark("SHA1/ours", OursDigest, DigestSHA1, EVP_sha1(), best);
-    benchmark::RegisterBenchmark("SHA1/ours_portable", OursDigest, DigestSHA1, EVP_sha1(), Sha1Engine::kPortable);
+    benchmark::RegisterBenchmark("SHA1/ours", OursDigest, DigestSHA1, EVP_sha1(), true);
+    benchmark::RegisterBenchmark("SHA1/ours_portable", OursDigest, DigestSHA1, EVP_sha1(), false);
     benchmark::RegisterBenchmark("SHA1/openssl", OpensslBench, EVP_sha1());
-    benchmark::RegisterBenchmark("RIPEMD160/ours", OursDigest, DigestRipemd160, EVP_ripemd160(), best);
+    benchmark::RegisterBenchmark("RIPEMD160/ours", OursDigest, DigestRipemd160, EVP_ripemd160(), true);
     benchmark::RegisterBenchmark("RIPEMD160/openssl", OpensslBench, EVP_ripemd160());
+    benchmark::RegisterBenchmark("SHA256/ours", OursDigest, DigestSHA256, EVP_sha256(), true);
+    benchmark::RegisterBenchmark("SHA256/ours_portable", OursDigest, DigestSHA256, EVP_sha256(), false);
+    benchmark::RegisterBenchmark("SHA256/openssl", OpensslBench, EVP_sha256());
+    benchmark::RegisterBenchmark("SHA512/ours", OursDigest, DigestSHA512, EVP_sha512(), true);
+    benchmark::RegisterBenchmark("SHA512/ours_portable", OursDigest, DigestSHA512, EVP_sha512(), false);
+    benchmark::RegisterBenchmark("SHA512/openssl", OpensslBench, EVP_sha512());
+    benchmark::RegisterBenchmark("SHA3_256/ours", OursDigest, DigestSHA3_256, EVP_sha3_256(), true);
+    benchmark::RegisterBenchmark("SHA3_256/openssl", OpensslBench, EVP_sha3_256());
+    benchmark::RegisterBenchmark("SHA3_512/ours", OursDigest, DigestSHA3_512, EVP_sha3_512(), true);
+    benchmark::RegisterBenchmark("SHA3_512/openssl", OpensslBench, EVP_sha3_512());
     benchmark::RegisterBenchmark("CRC32/ours", OursCrc32);
     benchmark::RegisterBenchmark("CRC32/zlib", ZlibCrc32Bench);
     benchmark::RegisterBenchmark("CRC24/ours", OursCrc24);
     benchmark::RegisterBenchmark("S2K255/ours", OursS2K)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("S2K255/openssl", OpensslS2K)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("PBKDF2_SHA256/ours", OursPbkdf2, "SHA256", EVP_sha256())
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("PBKDF2_SHA256/openssl", OpensslPbkdf2, "SHA256", EVP_sha256())
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("PBKDF2_SHA512/ours", OursPbkdf2, "SHA512", EVP_sha512())
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("PBKDF2_SHA512/openssl", OpensslPbkdf2, "SHA512", EVP_sha512())
+        ->Unit(benchmark::kMillisecond);
 
     // Before anything else grows the process, so the child starts lean.
     const long s2kPeak = S2KPeakKilobytes();
@@ -322,7 +389,7 @@ int main(int argc, char** argv)
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    Sha1SelectEngine(best);
+    SelectShaEngines(true);
 
     std::printf("\n%-22s %14s %14s %7s   %s\n", "1 MiB message", "ours", "theirs", "ratio", "target");
     std::printf("(MB = 10^6 bytes; medians when repeated)\n");
@@ -330,6 +397,12 @@ int main(int argc, char** argv)
     PrintRatio(reporter, "SHA-1 vs OpenSSL", "SHA1/ours", "SHA1/openssl", 0.9);
     PrintRatio(reporter, "SHA-1 portable", "SHA1/ours_portable", "SHA1/openssl", 0.0);
     PrintRatio(reporter, "RIPEMD-160 vs OpenSSL", "RIPEMD160/ours", "RIPEMD160/openssl", 0.9);
+    PrintRatio(reporter, "SHA-256 vs OpenSSL", "SHA256/ours", "SHA256/openssl", 0.9);
+    PrintRatio(reporter, "SHA-256 portable", "SHA256/ours_portable", "SHA256/openssl", 0.0);
+    PrintRatio(reporter, "SHA-512 vs OpenSSL", "SHA512/ours", "SHA512/openssl", 0.9);
+    PrintRatio(reporter, "SHA-512 portable", "SHA512/ours_portable", "SHA512/openssl", 0.0);
+    PrintRatio(reporter, "SHA3-256 vs OpenSSL", "SHA3_256/ours", "SHA3_256/openssl", 0.9);
+    PrintRatio(reporter, "SHA3-512 vs OpenSSL", "SHA3_512/ours", "SHA3_512/openssl", 0.0);
     PrintRatio(reporter, "CRC-32 vs zlib", "CRC32/ours", "CRC32/zlib", 0.0);
     PrintRate(reporter, "CRC-32", "CRC32/ours", 2e9);
     PrintRate(reporter, "CRC-24", "CRC24/ours", 2e9);
@@ -339,6 +412,11 @@ int main(int argc, char** argv)
     else
         std::printf("S2K 255 peak memory    %ld KiB above baseline%s   <= 1024 KiB\n", s2kPeak,
                     s2kPeak <= 1024 ? "" : "  ABOVE TARGET");
-    std::printf("SHA-1 engine: %s\n", best == Sha1Engine::kShaExtensions ? "SHA extensions" : "portable");
+    PrintRatio(reporter, "PBKDF2-SHA256 100000", "PBKDF2_SHA256/ours", "PBKDF2_SHA256/openssl", 0.9);
+    PrintRatio(reporter, "PBKDF2-SHA512 100000", "PBKDF2_SHA512/ours", "PBKDF2_SHA512/openssl", 0.0);
+    std::printf("engines: SHA-1 %s, SHA-256 %s, SHA-512 %s\n",
+                Sha1ActiveEngine() == Sha1Engine::kShaExtensions ? "SHA extensions" : "portable",
+                Sha256ActiveEngine() == Sha256Engine::kShaExtensions ? "SHA extensions" : "portable",
+                Sha512ActiveEngine() == Sha512Engine::kAvx2Bmi2 ? "AVX2 and BMI2" : "portable");
     return 0;
 }

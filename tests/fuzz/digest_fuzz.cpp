@@ -9,6 +9,11 @@
 //   their x86 ones (SHA extensions, AVX2 and BMI2) give the same chaining
 //   words; unknown ids raise "Unsupported algorithm" before anything is
 //   hashed;
+// - HMAC, PBKDF2 and HKDF over any row equal the same constructions spelled
+//   out over the one-shot digest (key padded or hashed, inner and outer
+//   hash; U1 ^ U2 ^ ...; extract and expand), the HMAC context fed in
+//   pieces and reused under its key too; HKDF refuses more than 255
+//   digests and PBKDF2 zero iterations;
 // - the sliced CRCs equal a bit-by-bit computation of the same polynomials,
 //   in any pieces and one byte at a time, and Compute runs on;
 // - each S2K result and ExpandSeed's has the asked length, a shorter one is
@@ -28,6 +33,7 @@
 #include "core/xblob.h"
 #include "hash/crc.h"
 #include "hash/digest.h"
+#include "hash/hmac.h"
 #include "hash/md5.h"
 #include "hash/ripemd160.h"
 #include "hash/s2k.h"
@@ -42,6 +48,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 using fuzz::Blob;
@@ -98,8 +105,10 @@ DigestFunction NamedFunction(const char* name)
     return nullptr;
 }
 
-// The message fed in pieces whose lengths come from `pieces` (cycled).
-void Feed(XDigest& digest, const Model& message, const Model& pieces)
+// The message fed in pieces whose lengths come from `pieces` (cycled), to
+// a digest or an HMAC context.
+template <class Context>
+void Feed(Context& digest, const Model& message, const Model& pieces)
 {
     size_t pos = 0;
     for (size_t i = 0; pos < message.size(); ++i) {
@@ -200,6 +209,102 @@ void CheckShaEngines(const Model& message)
         XSha512Base::CompressBlocks(Sha512Engine::kAvx2Bmi2, d, message.data(), message.size() / 128);
         FUZZ_CHECK(std::equal(c, c + 8, d));
     }
+}
+
+// HMAC by its definition over the one-shot digest: H((K ^ opad) | H((K ^
+// ipad) | data)), K the key (or its digest when longer than a block)
+// padded with zeros to a block.
+Model ReferenceHmac(const XHashAlgorithm& row, const Model& key, const Model& data)
+{
+    Model k = key.size() > row.blockSize ? Bytes(row.oneShot(Blob(key))) : key;
+    k.resize(row.blockSize, 0);
+    Model inner = k, outer = k;
+    for (uint8_t& b : inner)
+        b ^= 0x36;
+    for (uint8_t& b : outer)
+        b ^= 0x5c;
+    inner.insert(inner.end(), data.begin(), data.end());
+    const Model innerDigest = Bytes(row.oneShot(Blob(inner)));
+    outer.insert(outer.end(), innerDigest.begin(), innerDigest.end());
+    return Bytes(row.oneShot(Blob(outer)));
+}
+
+Model ReferencePbkdf2(const XHashAlgorithm& row, const Model& password, const Model& salt, uint32_t iterations,
+                      uint32_t length)
+{
+    Model out;
+    for (uint32_t block = 1; out.size() < length; ++block) {
+        Model first = salt;
+        for (int shift = 24; shift >= 0; shift -= 8)
+            first.push_back(uint8_t(block >> shift));
+        Model u = ReferenceHmac(row, password, first), t = u;
+        for (uint32_t j = 1; j < iterations; ++j) {
+            u = ReferenceHmac(row, password, u);
+            for (size_t k = 0; k < t.size(); ++k)
+                t[k] ^= u[k];
+        }
+        out.insert(out.end(), t.begin(), t.end());
+    }
+    out.resize(length);
+    return out;
+}
+
+Model ReferenceHkdf(const XHashAlgorithm& row, const Model& ikm, const Model& salt, const Model& info,
+                    uint32_t length)
+{
+    const Model prk = ReferenceHmac(row, salt.empty() ? Model(row.digestSize, 0) : salt, ikm);
+    Model out, t;
+    for (uint32_t i = 1; out.size() < length; ++i) {
+        Model input = t;
+        input.insert(input.end(), info.begin(), info.end());
+        input.push_back(uint8_t(i));
+        t = ReferenceHmac(row, prk, input);
+        out.insert(out.end(), t.begin(), t.end());
+    }
+    out.resize(length);
+    return out;
+}
+
+// The keyed constructions over the row picked by `pick`: the key is the
+// salt part, the data the message; PBKDF2 takes 1 to 3 iterations.
+void CheckKeyed(uint8_t pick, const Model& message, const Model& pieces, const Model& key, uint32_t passes,
+                uint32_t length)
+{
+    size_t count = 0;
+    const XHashAlgorithm& row = HashAlgorithms(count)[pick % count];
+    const Model mac = ReferenceHmac(row, key, message);
+    FUZZ_CHECK(Bytes(Hmac(row, Blob(key), Blob(message))) == mac);
+
+    XHmac hmac(row, Blob(key));
+    FUZZ_CHECK(hmac.Size() == row.digestSize);
+    Feed(hmac, message, pieces);
+    FUZZ_CHECK(Bytes(hmac.Finish()) == mac);
+    // The next message under the same key, after a dropped start.
+    hmac.Update(key.data(), key.size());
+    hmac.Reset();
+    hmac.Update(Blob(pieces));
+    FUZZ_CHECK(Bytes(hmac.Finish()) == ReferenceHmac(row, key, pieces));
+
+    const uint32_t iterations = 1 + passes % 3;
+    FUZZ_CHECK(Bytes(Pbkdf2(row, Blob(key), Blob(message), iterations, length)) ==
+               ReferencePbkdf2(row, key, message, iterations, length));
+    FUZZ_CHECK(Bytes(Hkdf(row, Blob(message), Blob(key), Blob(pieces), length)) ==
+               ReferenceHkdf(row, message, key, pieces, length));
+
+    bool refused = false;
+    try {
+        Hkdf(row, Blob(message), Blob(key), Blob(pieces), 255 * row.digestSize + 1 + passes % 1000);
+    } catch (const std::invalid_argument&) {
+        refused = true;
+    }
+    FUZZ_CHECK(refused);
+    refused = false;
+    try {
+        Pbkdf2(row, Blob(key), Blob(message), 0, length);
+    } catch (const std::invalid_argument&) {
+        refused = true;
+    }
+    FUZZ_CHECK(refused);
 }
 
 uint32_t BitwiseCrc32(const Model& m)
@@ -391,6 +496,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CheckDigests(message, pieces, id);
     CheckShaEngines(message);
     SelectShaEngines(!(flags & 1));
+
+    CheckKeyed(id, message, pieces, salt, passes, length);
 
     CheckCrc<XCrc32>(message, pieces, BitwiseCrc32);
     CheckCrc<XCrc24>(message, pieces, BitwiseCrc24);

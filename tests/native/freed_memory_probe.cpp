@@ -13,12 +13,13 @@
 // std::vector or std::string.  Not built with the sanitizers, which replace
 // free themselves.
 #include "cipher/aes.h"
-#include "cipher/aes_modes.h"
 #include "cipher/blowfish.h"
 #include "cipher/cast.h"
 #include "cipher/triple_des.h"
 #include "cipher/twofish.h"
 #include "core/alarm.h"
+#include "hash/digest.h"
+#include "hash/hmac.h"
 #include "hash/s2k.h"
 #include "pgp/message.h"
 #include "random/random.h"
@@ -39,7 +40,7 @@ namespace {
 // A secret is searched for in 16-byte pieces (any one of them in a freed
 // block is a leak), so that partial copies count as well.
 constexpr size_t kPiece = 16;
-constexpr size_t kMaxSecrets = 64;
+constexpr size_t kMaxSecrets = 128;
 constexpr size_t kMaxSecretSize = 1024;
 constexpr size_t kMaxFindings = 16;
 
@@ -201,6 +202,42 @@ TEST_F(FreedMemory, KeyDerivation)
     EXPECT_TRUE(NothingLeaked());
 }
 
+// HMAC, PBKDF2 and HKDF over every hash: the keys, what is derived from
+// them (a long key's digest, the key XOR the inner pad, MACs, derived keys,
+// HKDF's pseudorandom key) stay out of freed memory.
+TEST_F(FreedMemory, KeyedHashes)
+{
+    {
+        size_t count = 0;
+        const XHashAlgorithm* rows = HashAlgorithms(count);
+        const XBlob shortKey = Pattern(40, 20), longKey = Pattern(200, 21), salt = Pattern(16, 22);
+        AddSecret("HMAC key", shortKey);
+        AddSecret("long HMAC key", longKey);
+        uint8_t padded[64];
+        for (uint32_t i = 0; i < sizeof padded; ++i)
+            padded[i] = uint8_t((i < shortKey.Length() ? shortKey.At(i) : 0) ^ 0x36);
+        AddSecret("key XOR ipad", padded, sizeof padded);
+        for (size_t r = 0; r < count; ++r) {
+            const XHashAlgorithm& hash = rows[r];
+            AddSecret("long key's digest", hash.oneShot(longKey));
+            for (const XBlob* key : {&shortKey, &longKey}) {
+                const XBlob mac = Hmac(hash, *key, salt);
+                AddSecret("MAC", mac);
+                XHmac hmac(hash, *key);
+                hmac.Update(salt);
+                const XBlob again = hmac.Finish();
+                const XBlob pbkdf2 = Pbkdf2(hash, *key, salt, 3, 100);
+                AddSecret("PBKDF2 key", pbkdf2);
+                const XBlob prk = HkdfExtract(hash, salt, *key);
+                AddSecret("HKDF pseudorandom key", prk);
+                const XBlob okm = Hkdf(hash, *key, salt, salt, 100);
+                AddSecret("HKDF key", okm);
+            }
+        }
+    }
+    EXPECT_TRUE(NothingLeaked());
+}
+
 TEST_F(FreedMemory, RandomBytes)
 {
     {
@@ -313,65 +350,6 @@ TEST_F(FreedMemory, PgpMessages)
             wrong.Decrypt(message);
         } catch (const XCryptoAlarm&) {
         }
-    }
-    EXPECT_TRUE(NothingLeaked());
-}
-
-// The AES modes: GCM objects on the heap (their schedules and hash key must
-// be wiped when they go), sealing and opening, a refused tag after the
-// plaintext was produced, CBC with good and bad padding, CTR.
-TEST_F(FreedMemory, AesModes)
-{
-    {
-        const XBlob key = Pattern(32, 80), plain = Pattern(300, 81), iv = Pattern(16, 82);
-        XBlob gcmIv(iv);
-        gcmIv.SetLength(12);
-        AddSecret("key", key);
-        AddSecret("plaintext", plain);
-        {
-            // The hash key H = E(K, 0) as XGhashKey keeps its first power:
-            // H * z^-1 (the 128-bit big-endian number shifted left by one,
-            // 0xC2...01 added when a bit falls off), stored as two
-            // little-endian words, low word first.
-            XAes aes;
-            aes.MakeKey(key, 32);
-            uint8_t h[16] = {};
-            aes.EncryptBlock(h, h);
-            uint64_t hi = 0, lo = 0;
-            for (int i = 0; i < 8; ++i) {
-                hi = hi << 8 | h[i];
-                lo = lo << 8 | h[8 + i];
-            }
-            const uint64_t carry = hi >> 63;
-            hi = (hi << 1 | lo >> 63) ^ (carry ? 0xc200000000000000u : 0);
-            lo = (lo << 1) ^ carry;
-            uint8_t kept[16];
-            std::memcpy(kept, &lo, 8);
-            std::memcpy(kept + 8, &hi, 8);
-            AddSecret("GHASH key", kept, sizeof kept);
-        }
-        auto gcm = std::make_unique<XAesGcm>(key);
-        XBlob sealed = gcm->Seal(gcmIv, iv, plain, 16);
-        EXPECT_EQ(gcm->Open(gcmIv, iv, sealed, 16), plain);
-        sealed.At(sealed.Length() - 1) ^= 1;
-        try {
-            gcm->Open(gcmIv, iv, sealed, 16);
-            ADD_FAILURE() << "a wrong tag was taken";
-        } catch (const XCryptoAlarm&) {
-        }
-        gcm.reset();
-
-        const XBlob cbc = AesCbcEncrypt(key, iv, plain, true);
-        EXPECT_EQ(AesCbcDecrypt(key, iv, cbc, true), plain);
-        // The same blocks without their padding block end in plaintext, which
-        // is no valid padding.
-        XBlob unpadded(cbc);
-        unpadded.SetLength(cbc.Length() - 16);
-        try {
-            AesCbcDecrypt(key, iv, unpadded, true);
-        } catch (const XCryptoAlarm&) {
-        }
-        EXPECT_EQ(AesCtr(key, iv, AesCtr(key, iv, plain)), plain);
     }
     EXPECT_TRUE(NothingLeaked());
 }
