@@ -13,6 +13,7 @@
 // std::vector or std::string.  Not built with the sanitizers, which replace
 // free themselves.
 #include "cipher/aes.h"
+#include "cipher/aes_modes.h"
 #include "cipher/blowfish.h"
 #include "cipher/cast.h"
 #include "cipher/triple_des.h"
@@ -350,6 +351,65 @@ TEST_F(FreedMemory, PgpMessages)
             wrong.Decrypt(message);
         } catch (const XCryptoAlarm&) {
         }
+    }
+    EXPECT_TRUE(NothingLeaked());
+}
+
+// The AES modes: GCM objects on the heap (their schedules and hash key must
+// be wiped when they go), sealing and opening, a refused tag after the
+// plaintext was produced, CBC with good and bad padding, CTR.
+TEST_F(FreedMemory, AesModes)
+{
+    {
+        const XBlob key = Pattern(32, 80), plain = Pattern(300, 81), iv = Pattern(16, 82);
+        XBlob gcmIv(iv);
+        gcmIv.SetLength(12);
+        AddSecret("key", key);
+        AddSecret("plaintext", plain);
+        {
+            // The hash key H = E(K, 0) as XGhashKey keeps its first power:
+            // H * z^-1 (the 128-bit big-endian number shifted left by one,
+            // 0xC2...01 added when a bit falls off), stored as two
+            // little-endian words, low word first.
+            XAes aes;
+            aes.MakeKey(key, 32);
+            uint8_t h[16] = {};
+            aes.EncryptBlock(h, h);
+            uint64_t hi = 0, lo = 0;
+            for (int i = 0; i < 8; ++i) {
+                hi = hi << 8 | h[i];
+                lo = lo << 8 | h[8 + i];
+            }
+            const uint64_t carry = hi >> 63;
+            hi = (hi << 1 | lo >> 63) ^ (carry ? 0xc200000000000000u : 0);
+            lo = (lo << 1) ^ carry;
+            uint8_t kept[16];
+            std::memcpy(kept, &lo, 8);
+            std::memcpy(kept + 8, &hi, 8);
+            AddSecret("GHASH key", kept, sizeof kept);
+        }
+        auto gcm = std::make_unique<XAesGcm>(key);
+        XBlob sealed = gcm->Seal(gcmIv, iv, plain, 16);
+        EXPECT_EQ(gcm->Open(gcmIv, iv, sealed, 16), plain);
+        sealed.At(sealed.Length() - 1) ^= 1;
+        try {
+            gcm->Open(gcmIv, iv, sealed, 16);
+            ADD_FAILURE() << "a wrong tag was taken";
+        } catch (const XCryptoAlarm&) {
+        }
+        gcm.reset();
+
+        const XBlob cbc = AesCbcEncrypt(key, iv, plain, true);
+        EXPECT_EQ(AesCbcDecrypt(key, iv, cbc, true), plain);
+        // The same blocks without their padding block end in plaintext, which
+        // is no valid padding.
+        XBlob unpadded(cbc);
+        unpadded.SetLength(cbc.Length() - 16);
+        try {
+            AesCbcDecrypt(key, iv, unpadded, true);
+        } catch (const XCryptoAlarm&) {
+        }
+        EXPECT_EQ(AesCtr(key, iv, AesCtr(key, iv, plain)), plain);
     }
     EXPECT_TRUE(NothingLeaked());
 }
