@@ -182,7 +182,7 @@ HRESULT RegisterClass(const ServerInfo& server, const ClassEntry& entry, const s
 {
     const std::wstring clsid = GuidText(*entry.clsid);
     const std::wstring independent = entry.progId;
-    const std::wstring progId = independent + L"." + server.version;
+    const std::wstring progId = independent + L"." + ClassVersion(server, entry);
     const std::wstring description = independent + L" Class";
     const std::wstring clsidKey = L"CLSID\\" + clsid;
 
@@ -208,6 +208,11 @@ HRESULT RegisterClass(const ServerInfo& server, const ClassEntry& entry, const s
 }
 
 } // namespace
+
+const wchar_t* ClassVersion(const ServerInfo& server, const ClassEntry& entry)
+{
+    return entry.version ? entry.version : server.version;
+}
 
 HRESULT GetClassObject(const ServerInfo& server, REFCLSID clsid, REFIID riid, void** out)
 {
@@ -280,7 +285,7 @@ HRESULT UnregisterServer(const ServerInfo& server)
             continue;
         }
         const std::wstring independent = entry.progId;
-        keep(FromWin32(DeleteTree(independent + L"." + server.version)));
+        keep(FromWin32(DeleteTree(independent + L"." + ClassVersion(server, entry))));
         keep(FromWin32(DeleteTree(independent)));
     }
 

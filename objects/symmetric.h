@@ -38,17 +38,17 @@ private:
 
 // A class with its own engine type and class identifier.
 template <class Engine, const CLSID* Clsid>
-class CZELCryptoCipher final : public CZELCryptoSymmetric {
+class CZELCryptoBlockCipher final : public CZELCryptoSymmetric {
 public:
-    explicit CZELCryptoCipher(IUnknown* outer) : CZELCryptoSymmetric(outer, *Clsid, engine_) { engine_.Setup(1, 0); }
+    explicit CZELCryptoBlockCipher(IUnknown* outer) : CZELCryptoSymmetric(outer, *Clsid, engine_) { engine_.Setup(1, 0); }
 
 private:
     Engine engine_;
 };
 
 // The five classes the server registers.
-using CZELCryptoAES = CZELCryptoCipher<XAes, &CLSID_ZELCryptoAES>;
-using CZELCryptoTwofish = CZELCryptoCipher<XTwofish, &CLSID_ZELCryptoTwofish>;
-using CZELCryptoBlowfish = CZELCryptoCipher<XBlowfish, &CLSID_ZELCryptoBlowfish>;
-using CZELCryptoCast = CZELCryptoCipher<XCast, &CLSID_ZELCryptoCast>;
-using CZELCryptoTripleDES = CZELCryptoCipher<XTripleDes, &CLSID_ZELCryptoTripleDES>;
+using CZELCryptoAES = CZELCryptoBlockCipher<XAes, &CLSID_ZELCryptoAES>;
+using CZELCryptoTwofish = CZELCryptoBlockCipher<XTwofish, &CLSID_ZELCryptoTwofish>;
+using CZELCryptoBlowfish = CZELCryptoBlockCipher<XBlowfish, &CLSID_ZELCryptoBlowfish>;
+using CZELCryptoCast = CZELCryptoBlockCipher<XCast, &CLSID_ZELCryptoCast>;
+using CZELCryptoTripleDES = CZELCryptoBlockCipher<XTripleDes, &CLSID_ZELCryptoTripleDES>;

@@ -1,6 +1,8 @@
 // zelcrypto.dll: the class table and the four exported entry points.
 #include "com/com_dispatch.h"
 #include "com/com_server.h"
+#include "objects/cipher_object.h"
+#include "objects/hash_object.h"
 #include "objects/misc.h"
 #include "objects/pgp_object.h"
 #include "objects/rsa_object.h"
@@ -20,6 +22,9 @@ const zel::ClassEntry kClasses[] = {
     {&CLSID_ZELCryptoCast, L"Valdergast.ZELCryptoCast", zel::CreateComObject<CZELCryptoCast>},
     {&CLSID_ZELCryptoTripleDES, L"Valdergast.ZELCryptoTripleDES", zel::CreateComObject<CZELCryptoTripleDES>},
     {&CLSID_ZELCryptoPGP, L"Valdergast.ZELCryptoPGP", zel::CreateComObject<CZELCryptoPGP>},
+    // Classes added after the first release count their own versions.
+    {&CLSID_ZELCryptoHash, L"Valdergast.ZELCryptoHash", zel::CreateComObject<CZELCryptoHash>, L"1"},
+    {&CLSID_ZELCryptoCipher, L"Valdergast.ZELCryptoCipher", zel::CreateComObject<CZELCryptoCipher>, L"1"},
 };
 
 const zel::ServerInfo kServer = {

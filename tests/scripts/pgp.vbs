@@ -158,7 +158,7 @@ cases = Array( _
   Array(2, 11, 3, Refusal("Unsupported algorithm - PGP")), _
   Array(2, 4, 2, Refusal("Unsupported algorithm - PGP")), _
   Array(2, 4, 4, Refusal("Unsupported algorithm - PGP")), _
-  Array(9, 4, 3, Refusal("Unsupported algorithm")), _
+  Array(7, 4, 3, Refusal("Unsupported algorithm")), _
   Array(0, 7, 0, Refusal("Unsupported algorithm")))
 For Each row In cases
   Set o = NewPgp("init")

@@ -36,7 +36,7 @@ public:
     int queries = 0;
 };
 
-// Every test runs on the class object of each of the eight classes.
+// Every test runs on the class object of each class.
 class ClassObjects : public testing::TestWithParam<CryptoClass> {
 protected:
     void SetUp() override

@@ -1,4 +1,4 @@
-// The eight classes of zelcrypto.dll as the tests go through them: class and
+// The classes of zelcrypto.dll as the tests go through them: class and
 // interface identifiers, the ProgID an error record names, and the page
 // events called through the class's own interface.
 #pragma once
@@ -47,18 +47,20 @@ struct CryptoClass {
     HRESULT (*onEndPage)(IUnknown* object);
 };
 
-#define ZELTEST_CLASS(name, itf)                                                                               \
+#define ZELTEST_CLASS(name, itf, version)                                                                       \
     CryptoClass                                                                                                \
     {                                                                                                          \
         #name, &CLSID_ZELCrypto##name, &IID_##itf, L"Valdergast.ZELCrypto" #name,                              \
-            L"Valdergast.ZELCrypto" #name ".2", PageCalls<itf>::Start, PageCalls<itf>::End                    \
+            L"Valdergast.ZELCrypto" #name "." #version, PageCalls<itf>::Start, PageCalls<itf>::End             \
     }
 
+// The first eight shipped with version 2 ProgIDs; later classes count from 1.
 inline const CryptoClass kCryptoClasses[] = {
-    ZELTEST_CLASS(Misc, IZELCryptoMisc),         ZELTEST_CLASS(RSA, IZELCryptoRSA),
-    ZELTEST_CLASS(AES, IZELCryptoSymmetric),     ZELTEST_CLASS(Twofish, IZELCryptoSymmetric),
-    ZELTEST_CLASS(Blowfish, IZELCryptoSymmetric), ZELTEST_CLASS(Cast, IZELCryptoSymmetric),
-    ZELTEST_CLASS(TripleDES, IZELCryptoSymmetric), ZELTEST_CLASS(PGP, IZELCryptoPGP),
+    ZELTEST_CLASS(Misc, IZELCryptoMisc, 2),         ZELTEST_CLASS(RSA, IZELCryptoRSA, 2),
+    ZELTEST_CLASS(AES, IZELCryptoSymmetric, 2),     ZELTEST_CLASS(Twofish, IZELCryptoSymmetric, 2),
+    ZELTEST_CLASS(Blowfish, IZELCryptoSymmetric, 2), ZELTEST_CLASS(Cast, IZELCryptoSymmetric, 2),
+    ZELTEST_CLASS(TripleDES, IZELCryptoSymmetric, 2), ZELTEST_CLASS(PGP, IZELCryptoPGP, 2),
+    ZELTEST_CLASS(Hash, IZELCryptoHash, 1),         ZELTEST_CLASS(Cipher, IZELCryptoCipher, 1),
 };
 
 #undef ZELTEST_CLASS

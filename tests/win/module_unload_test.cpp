@@ -84,7 +84,7 @@ protected:
 Module* ModuleUnload::crypto = nullptr;
 Module* ModuleUnload::blob = nullptr;
 
-// The same for the class object and objects of each of the eight classes.
+// The same for the class object and objects of each class.
 class ClassUnload : public ModuleUnload, public testing::WithParamInterface<CryptoClass> {
 protected:
     ComPtr<IUnknown> NewModuleObject(IClassFactory* factory)

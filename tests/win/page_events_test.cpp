@@ -75,7 +75,7 @@ private:
     HRESULT refusal_;
 };
 
-// Every test runs on an object of each of the eight classes: the page events
+// Every test runs on an object of each class: the page events
 // are the same in all of them, reported with each class's own ProgID.
 class PageEvents : public testing::TestWithParam<CryptoClass> {
 protected:

@@ -1,5 +1,5 @@
 # Sourced by the registration tests: the identifiers of both DLLs, the table
-# of the eight classes, and checks of registry keys read back with reg.exe.
+# of the classes, and checks of registry keys read back with reg.exe.
 #
 # The sourcing script defines
 #   work            a scratch directory
@@ -19,17 +19,22 @@ misc_iid='{6AB60B2D-1771-4E56-BA4D-73EF0E824FE5}'
 rsa_iid='{14EDECF0-9117-4F2A-9A20-9DF9890B5E42}'
 symmetric_iid='{99088A16-4D5F-454B-8662-57597FD04AD9}'
 pgp_iid='{B77E5FC5-D464-4470-B725-412C314F593A}'
-crypto_iids=("$misc_iid" "$rsa_iid" "$symmetric_iid" "$pgp_iid")
+hash_iid='{4C0E3B52-8F61-4E0B-9D7A-2B5F6C1D8E93}'
+cipher_iid='{9E2A7C41-3B6D-4F58-A1E0-7D4C2B9F6A15}'
+crypto_iids=("$misc_iid" "$rsa_iid" "$symmetric_iid" "$pgp_iid" "$hash_iid" "$cipher_iid")
 
-# Every class of zelcrypto.dll: ProgID name and class identifier.
-crypto_classes=("Misc {BA26813D-A760-441E-A97C-F0E679B82657}"
-                "RSA {15597B3D-46B9-474B-8BB5-FC18CEBE54A0}"
-                "AES {F019925F-152F-48A9-B6B8-DC6002684634}"
-                "Twofish {127A5770-3CCA-42AB-8AFE-597AA037C460}"
-                "Blowfish {46C78017-45C5-46AA-9554-5CB1626B0848}"
-                "Cast {E950D390-1EAA-4548-B5CA-FC4A89F02B99}"
-                "TripleDES {93645905-EAFE-4129-8CD9-2BB209B5C63C}"
-                "PGP {0DB3CE0B-BA8E-4911-B180-5E2A595DBA52}")
+# Every class of zelcrypto.dll: ProgID name, class identifier and the version
+# its version-dependent ProgID carries.
+crypto_classes=("Misc {BA26813D-A760-441E-A97C-F0E679B82657} 2"
+                "RSA {15597B3D-46B9-474B-8BB5-FC18CEBE54A0} 2"
+                "AES {F019925F-152F-48A9-B6B8-DC6002684634} 2"
+                "Twofish {127A5770-3CCA-42AB-8AFE-597AA037C460} 2"
+                "Blowfish {46C78017-45C5-46AA-9554-5CB1626B0848} 2"
+                "Cast {E950D390-1EAA-4548-B5CA-FC4A89F02B99} 2"
+                "TripleDES {93645905-EAFE-4129-8CD9-2BB209B5C63C} 2"
+                "PGP {0DB3CE0B-BA8E-4911-B180-5E2A595DBA52} 2"
+                "Hash {D3B7A1E6-5C2F-4A98-8E41-6F0B9C2D7E54} 1"
+                "Cipher {2F8C5D19-7A4E-4B63-9C0D-E1A6B3F85C27} 1")
 misc_clsid='{BA26813D-A760-441E-A97C-F0E679B82657}'
 
 failures=0
@@ -53,8 +58,8 @@ check() {
 crypto_keys=("HKCR\\AppID\\$appid" "HKCR\\AppID\\zelcrypto.DLL" "HKCR\\TypeLib\\$crypto_libid")
 for iid in "${crypto_iids[@]}"; do crypto_keys+=("HKCR\\Interface\\$iid"); done
 for entry in "${crypto_classes[@]}"; do
-  read -r name clsid <<<"$entry"
-  crypto_keys+=("HKCR\\Valdergast.ZELCrypto$name.2" "HKCR\\Valdergast.ZELCrypto$name" "HKCR\\CLSID\\$clsid")
+  read -r name clsid version <<<"$entry"
+  crypto_keys+=("HKCR\\Valdergast.ZELCrypto$name.$version" "HKCR\\Valdergast.ZELCrypto$name" "HKCR\\CLSID\\$clsid")
 done
 blob_keys=("HKCR\\Valdergast.ZELBlob.2" "HKCR\\Valdergast.ZELBlob" "HKCR\\CLSID\\$blob_clsid"
            "HKCR\\TypeLib\\$blob_libid")
@@ -104,20 +109,20 @@ expect_no_value() {
 
 # The two ProgIDs of a class (name without version).
 expect_progids() {
-  local progid=$1 clsid=$2
-  expect_value "HKCR\\$progid.2" "(Default)" "$progid Class"
-  expect_value "HKCR\\$progid.2\\CLSID" "(Default)" "$clsid"
+  local progid=$1 clsid=$2 version=${3:-2}
+  expect_value "HKCR\\$progid.$version" "(Default)" "$progid Class"
+  expect_value "HKCR\\$progid.$version\\CLSID" "(Default)" "$clsid"
   expect_value "HKCR\\$progid" "(Default)" "$progid Class"
   expect_value "HKCR\\$progid\\CLSID" "(Default)" "$clsid"
-  expect_value "HKCR\\$progid\\CurVer" "(Default)" "$progid.2"
+  expect_value "HKCR\\$progid\\CurVer" "(Default)" "$progid.$version"
 }
 
 # The class key; `appid` empty for a class without application identity.
 expect_class_key() {
-  local progid=$1 clsid=$2 libid=$3 module=$4 class_appid=$5
+  local progid=$1 clsid=$2 libid=$3 module=$4 class_appid=$5 version=${6:-2}
   local class="HKCR\\CLSID\\$clsid"
   expect_value "$class" "(Default)" "$progid Class"
-  expect_value "$class\\ProgID" "(Default)" "$progid.2"
+  expect_value "$class\\ProgID" "(Default)" "$progid.$version"
   expect_value "$class\\VersionIndependentProgID" "(Default)" "$progid"
   expect_key "$class\\Programmable"
   expect_no_value "$class\\Programmable" "(Default)"
@@ -146,11 +151,11 @@ expect_appid() {
 
 # Everything zelcrypto.dll registers, for one module in the view being read.
 expect_crypto_registered() {
-  local module=$1 platform=$2 entry name clsid iid
+  local module=$1 platform=$2 entry name clsid version iid
   for entry in "${crypto_classes[@]}"; do
-    read -r name clsid <<<"$entry"
-    expect_progids "Valdergast.ZELCrypto$name" "$clsid"
-    expect_class_key "Valdergast.ZELCrypto$name" "$clsid" "$crypto_libid" "$module" "$appid"
+    read -r name clsid version <<<"$entry"
+    expect_progids "Valdergast.ZELCrypto$name" "$clsid" "$version"
+    expect_class_key "Valdergast.ZELCrypto$name" "$clsid" "$crypto_libid" "$module" "$appid" "$version"
   done
   expect_typelib "$crypto_libid" "ZELCrypto 2.0 Type Library" "$platform" "$module"
   expect_appid

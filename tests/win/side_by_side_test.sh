@@ -84,9 +84,9 @@ expect_registered() {
 
 # In the current view: no class keys of either component.
 expect_no_class_keys() {
-  local entry name clsid
+  local entry name clsid version
   for entry in "${crypto_classes[@]}"; do
-    read -r name clsid <<<"$entry"
+    read -r name clsid version <<<"$entry"
     expect_no_key "HKCR\\CLSID\\$clsid"
   done
   expect_no_key "HKCR\\CLSID\\$blob_clsid"
@@ -99,10 +99,10 @@ expect_no_platform() {
 
 # The keys both views share, written by whichever bitness registered.
 expect_shared_keys() {
-  local entry name clsid
+  local entry name clsid version
   for entry in "${crypto_classes[@]}"; do
-    read -r name clsid <<<"$entry"
-    expect_progids "Valdergast.ZELCrypto$name" "$clsid"
+    read -r name clsid version <<<"$entry"
+    expect_progids "Valdergast.ZELCrypto$name" "$clsid" "$version"
   done
   expect_progids Valdergast.ZELBlob "$blob_clsid"
   expect_appid

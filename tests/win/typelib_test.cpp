@@ -246,7 +246,75 @@ const Interface kPgp{
         {L"Dearmor", 6, kMethod, L"method Dearmor", {{"in", "BSTR", L"src"}, kOutDest}},
     }};
 
-const Interface* const kInterfaces[] = {&kMisc, &kSymmetric, &kRsa, &kPgp};
+const Interface kHash{
+    L"IZELCryptoHash",
+    &IID_IZELCryptoHash,
+    {
+        {L"OnStartPage", 0x60020000, kMethod, nullptr, {kPageUnknown}},
+        {L"OnEndPage", 0x60020001, kMethod, nullptr, {}},
+        {L"Algorithm", 1, kGet,
+         L"The hash: MD5, SHA1, RIPEMD160, SHA224, SHA256, SHA384, SHA512, SHA512/256, SHA3-256, SHA3-512",
+         {{"out,retval", "BSTR*", L"name"}}},
+        {L"Algorithm", 1, kPut,
+         L"The hash: MD5, SHA1, RIPEMD160, SHA224, SHA256, SHA384, SHA512, SHA512/256, SHA3-256, SHA3-512",
+         {{"in", "BSTR", L"name"}}},
+        {L"hash", 2, kMethod, L"The digest of the data, as a new blob",
+         {{"in", "IDispatch*", L"data"}, {"out,retval", "IDispatch**", L"digest"}}},
+        {L"Update", 3, kMethod, L"Adds data to the running digest", {{"in", "IDispatch*", L"data"}}},
+        {L"Final", 4, kMethod, L"The running digest as a new blob; starts a new one",
+         {{"out,retval", "IDispatch**", L"digest"}}},
+        {L"Hmac", 5, kMethod, L"HMAC of the data under the key (RFC 2104)",
+         {{"in", "IDispatch*", L"Key"}, {"in", "IDispatch*", L"data"}, {"out,retval", "IDispatch**", L"mac"}}},
+        {L"Pbkdf2", 6, kMethod, L"PBKDF2 with HMAC of the hash (RFC 8018)",
+         {{"in", "IDispatch*", L"password"},
+          {"in", "IDispatch*", L"salt"},
+          {"in", "long", L"rounds"},
+          {"in", "long", L"length"},
+          {"out,retval", "IDispatch**", L"derived"}}},
+        {L"Hkdf", 7, kMethod, L"HKDF with HMAC of the hash (RFC 5869); salt and info may be Nothing",
+         {{"in", "IDispatch*", L"ikm"},
+          {"in", "IDispatch*", L"salt"},
+          {"in", "IDispatch*", L"info"},
+          {"in", "long", L"length"},
+          {"out,retval", "IDispatch**", L"derived"}}},
+    }};
+
+const Interface kCipher{
+    L"IZELCryptoCipher",
+    &IID_IZELCryptoCipher,
+    {
+        {L"OnStartPage", 0x60020000, kMethod, nullptr, {kPageUnknown}},
+        {L"OnEndPage", 0x60020001, kMethod, nullptr, {}},
+        {L"Algorithm", 1, kGet, L"AES-128-GCM, AES-192-GCM, AES-256-GCM, AES-128-CBC, ..., AES-256-CTR",
+         {{"out,retval", "BSTR*", L"name"}}},
+        {L"Algorithm", 1, kPut, L"AES-128-GCM, AES-192-GCM, AES-256-GCM, AES-128-CBC, ..., AES-256-CTR",
+         {{"in", "BSTR", L"name"}}},
+        {L"Key", 2, kGet, L"The key: exactly the algorithm's key length", {{"out,retval", "IDispatch**", L"Key"}}},
+        {L"Key", 2, kPut, L"The key: exactly the algorithm's key length", {{"in", "IDispatch*", L"Key"}}},
+        {L"IV", 3, kGet, L"The IV: the one set, or the one the last Encrypt drew",
+         {{"out,retval", "IDispatch**", L"IV"}}},
+        {L"IV", 3, kPut, L"The IV: the one set, or the one the last Encrypt drew",
+         {{"in", "IDispatch*", L"IV"}}},
+        {L"Padding", 4, kGet, L"CBC padding: PKCS7 or None", {{"out,retval", "BSTR*", L"name"}}},
+        {L"Padding", 4, kPut, L"CBC padding: PKCS7 or None", {{"in", "BSTR", L"name"}}},
+        {L"AAD", 5, kGet, L"Additional authenticated data (GCM)", {{"out,retval", "IDispatch**", L"AAD"}}},
+        {L"AAD", 5, kPut, L"Additional authenticated data (GCM)", {{"in", "IDispatch*", L"AAD"}}},
+        {L"TagLength", 6, kGet, L"GCM tag length in bytes, 12 to 16", {{"out,retval", "long*", L"bytes"}}},
+        {L"TagLength", 6, kPut, L"GCM tag length in bytes, 12 to 16", {{"in", "long", L"bytes"}}},
+        {L"Iterations", 7, kGet, L"PBKDF2 iterations of EncryptPassword and DecryptPassword",
+         {{"out,retval", "long*", L"count"}}},
+        {L"Iterations", 7, kPut, L"PBKDF2 iterations of EncryptPassword and DecryptPassword",
+         {{"in", "long", L"count"}}},
+        {L"Encrypt", 8, kMethod, L"CBC, CTR: the ciphertext; GCM: the ciphertext followed by the tag",
+         {kInSrc, kOutDest}},
+        {L"Decrypt", 9, kMethod, L"The plaintext of what Encrypt gave", {kInSrc, kOutDest}},
+        {L"EncryptPassword", 10, kMethod, L"A file as openssl enc -pbkdf2 writes it: Salted__, salt, ciphertext",
+         {{"in", "IDispatch*", L"password"}, kInSrc, kOutDest}},
+        {L"DecryptPassword", 11, kMethod, L"The plaintext of a file as openssl enc -pbkdf2 writes it",
+         {{"in", "IDispatch*", L"password"}, kInSrc, kOutDest}},
+    }};
+
+const Interface* const kInterfaces[] = {&kMisc, &kSymmetric, &kRsa, &kPgp, &kHash, &kCipher};
 
 // zelblob.dll: the shipped interface, unchanged, and the one that extends it.
 const Interface kBlobScript{
@@ -304,6 +372,8 @@ const Coclass kCoclasses[] = {
     {L"ZELCryptoCast", &CLSID_ZELCryptoCast, &IID_IZELCryptoSymmetric},
     {L"ZELCryptoTripleDES", &CLSID_ZELCryptoTripleDES, &IID_IZELCryptoSymmetric},
     {L"ZELCryptoPGP", &CLSID_ZELCryptoPGP, &IID_IZELCryptoPGP},
+    {L"ZELCryptoHash", &CLSID_ZELCryptoHash, &IID_IZELCryptoHash},
+    {L"ZELCryptoCipher", &CLSID_ZELCryptoCipher, &IID_IZELCryptoCipher},
 };
 
 struct Constant {
