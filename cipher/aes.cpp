@@ -382,9 +382,9 @@ bool CpuHasAesNi()
     return (edx & bit_SSE2) && (ecx & bit_SSSE3) && (ecx & bit_SSE4_1) && (ecx & bit_AES);
 }
 
-// VAES (CPUID leaf 7, ECX bit 9) with AVX2 (EBX bit 5), and an operating
-// system that saves the 256-bit registers across context switches (OSXSAVE,
-// and XCR0 with the SSE and AVX state bits).
+// VAES and VPCLMULQDQ (CPUID leaf 7, ECX bits 9 and 10) with AVX2 (EBX bit
+// 5), and an operating system that saves the 256-bit registers across
+// context switches (OSXSAVE, and XCR0 with the SSE and AVX state bits).
 bool CpuHasVaes()
 {
     unsigned eax, ebx, ecx, edx;
@@ -399,8 +399,8 @@ bool CpuHasVaes()
         return false;
     if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
         return false;
-    const unsigned kAvx2 = 1u << 5, kVaes = 1u << 9;
-    return (ebx & kAvx2) && (ecx & kVaes);
+    const unsigned kAvx2 = 1u << 5, kVaes = 1u << 9, kVpclmulqdq = 1u << 10;
+    return (ebx & kAvx2) && (ecx & kVaes) && (ecx & kVpclmulqdq);
 }
 #endif // ZEL_AES_X86
 

@@ -20,8 +20,8 @@ enum class AesEngine {
     kPortable,
     kAesNi, // x86 AES instructions (with SSE2, SSSE3 and SSE4.1)
     // kAesNi, and where a mode runs many independent blocks (counter mode,
-    // CBC deciphering), two blocks per instruction: VAES with AVX2, and the
-    // operating system saving the 256-bit registers.
+    // CBC deciphering, GCM), two blocks per instruction: VAES and VPCLMULQDQ
+    // with AVX2, and the operating system saving the 256-bit registers.
     kVaes,
 };
 

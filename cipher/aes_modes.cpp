@@ -214,7 +214,7 @@ void XAesGcm::Crypt(bool encrypt, const uint8_t* j0, const uint8_t* in, uint8_t*
     if (FastAes() && FastGhash()) {
         // Whole blocks in one pass, then the last partial block.
         const uint32_t whole = n - n % kBlock;
-        aes_modes_x86::GcmBlocks(encrypt, aes_, hash_, counter, in, out, whole / kBlock, y);
+        aes_modes_x86::GcmBlocks(WideAes(), encrypt, aes_, hash_, counter, in, out, whole / kBlock, y);
         in += whole;
         out += whole;
         n -= whole;

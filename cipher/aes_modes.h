@@ -11,8 +11,8 @@
 // selected (AesSelectEngine), and GHASH's likewise (GhashSelectEngine).  With
 // the AES instructions, counter mode and CBC deciphering run eight blocks at
 // a time (sixteen on 256-bit vectors, AesEngine::kVaes), and GCM enciphers
-// and hashes in one pass when the carry-less multiply is selected as well
-// (cipher/aes_modes_x86.*).
+// and hashes them in one pass when the carry-less multiply is selected as
+// well (cipher/aes_modes_x86.*).
 #pragma once
 
 #include "cipher/aes.h"

@@ -254,11 +254,12 @@ ZEL_X86_MODES_INLINE void CbcDecrypt(const uint32_t* schedule, const uint8_t* iv
 } // namespace narrow
 
 // ---------------------------------------------------------------------------
-// 256-bit registers: VAES with AVX2.  Each register holds two blocks, one per
-// 128-bit lane; the last blocks of a message that do not fill a group go to
-// the 128-bit loops above (inlined here, the instruction sets being a subset).
+// 256-bit registers: VAES and VPCLMULQDQ with AVX2.  Each register holds two
+// blocks, one per 128-bit lane; the last blocks of a message that do not fill
+// a group go to the 128-bit loops above (inlined here, the instruction sets
+// being a subset).
 
-#define ZEL_VAES_TARGET __attribute__((target("vaes,avx2,avx,aes,pclmul,sse2,ssse3,sse4.1")))
+#define ZEL_VAES_TARGET __attribute__((target("vaes,vpclmulqdq,avx2,avx,aes,pclmul,sse2,ssse3,sse4.1")))
 #define ZEL_VAES_INLINE ZEL_VAES_TARGET __attribute__((always_inline)) inline
 #define ZEL_VAES_ENTRY ZEL_VAES_TARGET __attribute__((force_align_arg_pointer, noinline))
 
@@ -351,6 +352,127 @@ ZEL_VAES_INLINE void Ctr(const uint32_t* schedule, uint8_t* counterBlock, const 
     narrow::Ctr<Rounds, Counter>(schedule, counterBlock, in, out, blocks);
 }
 
+// GHASH over pairs: sixteen blocks (eight pairs) absorbed with one
+// reduction, pair j multiplied by H^(16-2j) in its low lane and H^(15-2j) in
+// its high one.
+struct PairPowers {
+    __m256i h[kPairs];
+    __m256i folded[kPairs];
+};
+
+ZEL_VAES_INLINE void LoadPairPowers(const XGhashKey& key, PairPowers& p)
+{
+    static_assert(XGhashKey::kPowers >= 2 * kPairs, "a group needs sixteen powers");
+#pragma GCC unroll 8
+    for (size_t j = 0; j < kPairs; ++j) {
+        const size_t first = 2 * kPairs - 1 - 2 * j; // index of H^(16-2j)
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&key.Powers()[first]));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&key.Powers()[first - 1]));
+        p.h[j] = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+        const __m128i lowFolded = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&key.Folded()[first]));
+        const __m128i highFolded = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&key.Folded()[first - 1]));
+        p.folded[j] = _mm256_inserti128_si256(_mm256_castsi128_si256(lowFolded), highFolded, 1);
+    }
+}
+
+struct PairSum {
+    __m256i lo, mid, hi;
+};
+
+ZEL_VAES_INLINE void AddPairProduct(PairSum& s, __m256i x, __m256i h, __m256i hFolded)
+{
+    const __m256i xFolded = _mm256_xor_si256(x, _mm256_shuffle_epi32(x, 0x4e));
+    s.lo = _mm256_xor_si256(s.lo, _mm256_clmulepi64_epi128(x, h, 0x00));
+    s.mid = _mm256_xor_si256(s.mid, _mm256_clmulepi64_epi128(xFolded, hFolded, 0x00));
+    s.hi = _mm256_xor_si256(s.hi, _mm256_clmulepi64_epi128(x, h, 0x11));
+}
+
+// v in the low lane, zero in the high one.
+ZEL_VAES_INLINE __m256i LowLane(__m128i v)
+{
+    return _mm256_inserti128_si256(_mm256_setzero_si256(), v, 0);
+}
+
+ZEL_VAES_INLINE __m128i FoldLanes(__m256i v)
+{
+    return _mm_xor_si128(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+// The sum of the two lanes' products, reduced.
+ZEL_VAES_INLINE __m128i ReducePairs(const PairSum& s)
+{
+    return narrow::Reduce({FoldLanes(s.lo), FoldLanes(s.mid), FoldLanes(s.hi)});
+}
+
+// GCM over whole blocks, sixteen at a time, as narrow::Gcm does eight.
+template <uint32_t Rounds, bool Encrypt>
+ZEL_VAES_INLINE void Gcm(const uint32_t* schedule, const XGhashKey& key, uint8_t* counterBlock, const uint8_t* in,
+                         uint8_t* out, size_t blocks, uint8_t* y)
+{
+    static_assert(Rounds - 1 >= kPairs, "a product goes between each pair of rounds");
+    __m256i k[Rounds + 1];
+    LoadRoundKeys<Rounds>(schedule, k);
+    PairPowers p;
+    LoadPairPowers(key, p);
+    narrow::Counter32 counter(counterBlock);
+    __m128i acc = narrow::LoadElement(y);
+    __m256i x[kPairs]; // the group to hash, register form
+    bool pending = false;
+
+    for (; blocks >= 2 * kPairs; blocks -= 2 * kPairs, in += 32 * kPairs, out += 32 * kPairs) {
+        __m256i b[kPairs];
+        NextPairs(counter, b);
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j)
+            b[j] = _mm256_xor_si256(b[j], k[0]);
+        if (!Encrypt) {
+#pragma GCC unroll 8
+            for (size_t j = 0; j < kPairs; ++j)
+                x[j] = ByteReverse2(Load2(in + 32 * j));
+        }
+        if (Encrypt && !pending) {
+#pragma GCC unroll 13
+            for (uint32_t r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
+                for (size_t j = 0; j < kPairs; ++j)
+                    b[j] = _mm256_aesenc_epi128(b[j], k[r]);
+            }
+        } else {
+            // The running hash joins the first block of the group.
+            x[0] = _mm256_xor_si256(x[0], LowLane(acc));
+            PairSum s = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+#pragma GCC unroll 13
+            for (uint32_t r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
+                for (size_t j = 0; j < kPairs; ++j)
+                    b[j] = _mm256_aesenc_epi128(b[j], k[r]);
+                if (r <= kPairs)
+                    AddPairProduct(s, x[r - 1], p.h[r - 1], p.folded[r - 1]);
+            }
+            acc = ReducePairs(s);
+        }
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j) {
+            const __m256i c = _mm256_xor_si256(_mm256_aesenclast_epi128(b[j], k[Rounds]), Load2(in + 32 * j));
+            Store2(out + 32 * j, c);
+            if (Encrypt)
+                x[j] = ByteReverse2(c);
+        }
+        pending = Encrypt;
+    }
+    if (pending) {
+        x[0] = _mm256_xor_si256(x[0], LowLane(acc));
+        PairSum s = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j)
+            AddPairProduct(s, x[j], p.h[j], p.folded[j]);
+        acc = ReducePairs(s);
+    }
+    narrow::StoreElement(y, acc);
+    counter.Save(counterBlock);
+    narrow::Gcm<Rounds, Encrypt>(schedule, key, counterBlock, in, out, blocks, y);
+}
+
 // CBC deciphering: block i is D(c_i) XOR c_(i-1), and the pair of previous
 // blocks of a pair is one unaligned load 16 bytes back (the first pair of a
 // group takes the block before the group from a register).
@@ -430,6 +552,20 @@ ZEL_VAES_ENTRY void WideCbcDecrypt(const XAes& aes, const uint8_t* iv, const uin
 #undef ZEL_CALL
 }
 
+ZEL_VAES_ENTRY void WideGcm(bool encrypt, const XAes& aes, const XGhashKey& key, uint8_t* counter,
+                            const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* y)
+{
+    if (encrypt) {
+#define ZEL_CALL(R) wide::Gcm<R, true>(aes.EncryptionRoundKeys(), key, counter, in, out, blocks, y)
+        ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+    } else {
+#define ZEL_CALL(R) wide::Gcm<R, false>(aes.EncryptionRoundKeys(), key, counter, in, out, blocks, y)
+        ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+    }
+}
+
 ZEL_X86_MODES_ENTRY void NarrowGcm(bool encrypt, const XAes& aes, const XGhashKey& key, uint8_t* counter,
                                    const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* y)
 {
@@ -466,10 +602,13 @@ void Ctr128Blocks(bool wide, const XAes& aes, uint8_t* counter, const uint8_t* i
         NarrowCtr<narrow::Counter128>(aes, counter, in, out, blocks);
 }
 
-void GcmBlocks(bool encrypt, const XAes& aes, const XGhashKey& key, uint8_t* counter, const uint8_t* in,
-               uint8_t* out, size_t blocks, uint8_t* y)
+void GcmBlocks(bool wide, bool encrypt, const XAes& aes, const XGhashKey& key, uint8_t* counter,
+               const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* y)
 {
-    NarrowGcm(encrypt, aes, key, counter, in, out, blocks, y);
+    if (wide)
+        WideGcm(encrypt, aes, key, counter, in, out, blocks, y);
+    else
+        NarrowGcm(encrypt, aes, key, counter, in, out, blocks, y);
 }
 
 void CbcDecryptBlocks(bool wide, const XAes& aes, const uint8_t* iv, const uint8_t* in, uint8_t* out,

@@ -26,8 +26,8 @@ void Ctr128Blocks(bool wide, const XAes& aes, uint8_t* counter, const uint8_t* i
 
 // GCM: counter mode from `counter` and the ciphertext (the output when
 // enciphering, the input when deciphering) hashed into y, in one pass.
-void GcmBlocks(bool encrypt, const XAes& aes, const XGhashKey& key, uint8_t* counter, const uint8_t* in,
-               uint8_t* out, size_t blocks, uint8_t* y);
+void GcmBlocks(bool wide, bool encrypt, const XAes& aes, const XGhashKey& key, uint8_t* counter,
+               const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* y);
 
 // CBC deciphering from `iv`; in and out do not overlap.
 void CbcDecryptBlocks(bool wide, const XAes& aes, const uint8_t* iv, const uint8_t* in, uint8_t* out,

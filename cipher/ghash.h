@@ -39,8 +39,9 @@ struct XGhashElement {
 // The hash key and its powers, as every implementation reads them.
 class XGhashKey {
 public:
-    // The powers H^1 .. H^kPowers are precomputed for aggregated reduction.
-    static constexpr size_t kPowers = 8;
+    // The powers H^1 .. H^kPowers are precomputed for aggregated reduction
+    // (up to sixteen blocks per reduction).
+    static constexpr size_t kPowers = 16;
 
     // A zero key until SetKey.
     XGhashKey() = default;

@@ -215,7 +215,7 @@ TEST(XAesEngines, DetectionAgreesWithKernel)
 #if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::string line;
-    bool kernelSaysAes = false, kernelSaysVaes = false, kernelSaysAvx2 = false;
+    bool kernelSaysAes = false, kernelSaysVaes = false, kernelSaysVpclmulqdq = false, kernelSaysAvx2 = false;
     while (std::getline(cpuinfo, line)) {
         if (line.rfind("flags", 0) != 0)
             continue;
@@ -224,12 +224,14 @@ TEST(XAesEngines, DetectionAgreesWithKernel)
         while (words >> word) {
             kernelSaysAes = kernelSaysAes || word == "aes";
             kernelSaysVaes = kernelSaysVaes || word == "vaes";
+            kernelSaysVpclmulqdq = kernelSaysVpclmulqdq || word == "vpclmulqdq";
             kernelSaysAvx2 = kernelSaysAvx2 || word == "avx2";
         }
         break;
     }
     EXPECT_EQ(AesEngineAvailable(AesEngine::kAesNi), kernelSaysAes);
-    EXPECT_EQ(AesEngineAvailable(AesEngine::kVaes), kernelSaysAes && kernelSaysVaes && kernelSaysAvx2);
+    EXPECT_EQ(AesEngineAvailable(AesEngine::kVaes),
+              kernelSaysAes && kernelSaysVaes && kernelSaysVpclmulqdq && kernelSaysAvx2);
 #else
     GTEST_SKIP() << "no /proc/cpuinfo on this platform";
 #endif
