@@ -187,6 +187,7 @@ std::vector<uint8_t> S2KPreimage()
 
 void OursS2K(benchmark::State& state)
 {
+    SelectShaEngines(true); // another benchmark may have left the portable one selected
     const std::vector<uint8_t> preimage = S2KPreimage();
     unsigned char expected[20];
     SHA1(preimage.data(), preimage.size(), expected);
@@ -221,6 +222,7 @@ constexpr uint32_t kPbkdf2Iterations = 100000;
 
 void OursPbkdf2(benchmark::State& state, const char* hashName, const EVP_MD* md)
 {
+    SelectShaEngines(true); // another benchmark may have left the portable one selected
     const XHashAlgorithm* hash = FindHashAlgorithmByName(hashName);
     const uint32_t size = hash->digestSize;
     std::vector<uint8_t> expected(size);
