@@ -29,10 +29,10 @@ XBlob DigestSHA3_512(const XBlob& message);  // 64 bytes
 class XDigest;
 
 // One row per hash the engine has.  Every lookup goes through this table,
-// so adding a hash is one row (and its engine file).  `name` is the hash's
-// name as the type library spells it after its prefix (zelHash + name) for
-// the hashes scripts can name by id: "MD5", "SHA1", "RIPEMD160", "SHA256",
-// "SHA512/256", "SHA3-256".
+// so adding a hash is one row (and its engine file).  `name` is upper case
+// without the hyphen after "SHA": "MD5", "SHA1", "RIPEMD160", "SHA256",
+// "SHA512/256", "SHA3-256".  For the ids the type library has constants
+// for, it is the constant's name after its prefix (zelHash + name).
 struct XHashAlgorithm {
     uint8_t pgpId;       // the OpenPGP hash algorithm id; 0 when it has none
     const char* name;
