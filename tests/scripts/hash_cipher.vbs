@@ -5,8 +5,8 @@
 ' independent implementations are in hash_cipher_crosscheck.py.
 '
 ' Vectors: FIPS 180-4 examples (SHA-256 of "abc"), RFC 4231 test case 2,
-' RFC 7914 section 11 (PBKDF2-HMAC-SHA256), RFC 5869 test case 3, the GCM
-' specification's test case 3, and a file written by openssl enc -pbkdf2.
+' RFC 7914 section 11 (PBKDF2-HMAC-SHA256), RFC 5869 test case 3, GCM test
+' case 3 (AES-128, 96-bit IV, four blocks), and a file written by openssl enc -pbkdf2.
 
 Const kHashSource = "Valdergast.ZELCryptoHash.1"
 Const kCipherSource = "Valdergast.ZELCryptoCipher.1"
