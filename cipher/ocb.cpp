@@ -3,7 +3,10 @@
 // Every whole block is enciphered as E(P_i XOR Offset_i) XOR Offset_i with
 // the offsets of a run of blocks computed first, so the engine gets up to
 // kBatchBlocks blocks per call; the associated data is hashed the same way.
+// With XAes on the AES instructions the text's blocks run through a loop of
+// their own (ocb_x86.cpp) that keeps the offsets in registers.
 #include "cipher/aead_internal.h"
+#include "cipher/ocb_x86.h"
 #include "core/wipe.h"
 
 #include <stdexcept>
@@ -47,12 +50,13 @@ private:
                const uint8_t* in, uint8_t* out, size_t n, uint8_t* tag) const;
 
     std::unique_ptr<XBlockCipher> engine_;
+    const XAes* aes_;
     Block lStar_{};   // E(0^128)
     Block lDollar_{}; // double(L_*)
     Block l_[kLevels]{}; // L_0 = double(L_$), L_i = double(L_{i-1})
 };
 
-XOcb::XOcb(std::unique_ptr<XBlockCipher> engine) : engine_(std::move(engine))
+XOcb::XOcb(std::unique_ptr<XBlockCipher> engine) : engine_(std::move(engine)), aes_(AsAes(*engine_))
 {
     uint8_t b[kBlock] = {};
     engine_->EncryptBlock(b, b);
@@ -135,11 +139,30 @@ Block XOcb::HashAd(const uint8_t* ad, size_t n) const
     return sum;
 }
 
-void XOcb::WholeBlocks(bool encrypt, const uint8_t* in, uint8_t* out, size_t count, uint64_t& index, Block& offset,
-                       Block& checksum) const
+void XOcb::WholeBlocks(bool encrypt, const uint8_t* in, uint8_t* out, size_t count, uint64_t& indexInOut,
+                       Block& offsetInOut, Block& checksumInOut) const
 {
     if (count == 0)
         return;
+#if ZEL_AES_MODES_X86
+    if (aes_ && FastAes()) {
+        static_assert(sizeof(Block) == kBlock, "the levels are read as 16-byte strings");
+        uint8_t offset[kBlock], checksum[kBlock];
+        StoreBlock(offset, offsetInOut);
+        StoreBlock(checksum, checksumInOut);
+        ocb_x86::Blocks(WideAes(), encrypt, *aes_, reinterpret_cast<const uint8_t*>(l_), indexInOut, offset, checksum,
+                        in, out, count);
+        offsetInOut = LoadBlock(offset);
+        checksumInOut = LoadBlock(checksum);
+        SecureWipe(offset, sizeof offset);
+        SecureWipe(checksum, sizeof checksum);
+        return;
+    }
+#endif
+    // Locals, so that the running values stay in registers (through the
+    // references they would go to memory and back on every block).
+    uint64_t index = indexInOut;
+    Block offset = offsetInOut, checksum = checksumInOut;
     uint8_t work[kBatchBlocks * kBlock];
     Block offsets[kBatchBlocks];
     while (count > 0) {
@@ -168,8 +191,13 @@ void XOcb::WholeBlocks(bool encrypt, const uint8_t* in, uint8_t* out, size_t cou
         out += kBlock * k;
         count -= k;
     }
+    indexInOut = index;
+    offsetInOut = offset;
+    checksumInOut = checksum;
     SecureWipe(work, sizeof work);
     SecureWipe(offsets, sizeof offsets);
+    SecureWipe(&offset, sizeof offset);
+    SecureWipe(&checksum, sizeof checksum);
 }
 
 void XOcb::Crypt(bool encrypt, const uint8_t* nonce, uint32_t nonceLength, const uint8_t* ad, size_t adLength,
