@@ -20,7 +20,7 @@ bool DetectShaExtensions()
     return ssse3 && sse41 && sha;
 }
 
-bool DetectAvx2Bmi2()
+bool DetectAvx2()
 {
     unsigned eax, ebx, ecx, edx;
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
@@ -34,7 +34,15 @@ bool DetectAvx2Bmi2()
         return false;
     if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
         return false;
-    return (ebx & bit_AVX2) && (ebx & bit_BMI2);
+    return ebx & bit_AVX2;
+}
+
+bool DetectBmi2()
+{
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
+        return false;
+    return ebx & bit_BMI2;
 }
 #endif
 
@@ -51,10 +59,20 @@ bool CpuHasShaExtensions()
 #endif
 }
 
+bool CpuHasAvx2()
+{
+#if ZEL_HASH_X86
+    static const bool present = DetectAvx2();
+    return present;
+#else
+    return false;
+#endif
+}
+
 bool CpuHasAvx2Bmi2()
 {
 #if ZEL_HASH_X86
-    static const bool present = DetectAvx2Bmi2();
+    static const bool present = DetectAvx2() && DetectBmi2();
     return present;
 #else
     return false;
