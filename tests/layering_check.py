@@ -3,6 +3,7 @@
 
     server -> objects -> {com, blob, engine};  zelblob -> {com, blob, core}
     engine folders -> core (and each other, downwards); com -> nothing of ours
+    zlib (linked statically into the DLLs) -> used by pgp/ alone
     host (zelhost.exe, a generic script host) -> com at most; nothing -> host
 
 Each folder may include headers of the folders listed for it below, and its
@@ -63,6 +64,9 @@ OUR_TARGETS = {"zelcore", "zelengine", "zelcom", "zelblobclient", "zelobjects", 
 WINDOWS_HEADER = re.compile(r"^(windows|winbase|ole2|oleauto|oaidl|objbase|unknwn|ntsecapi|wincrypt)\.h$", re.I)
 WINDOWS_ONLY_ENGINE_FILES = {"random/entropy_windows.cpp"}
 
+# External libraries linked into the DLLs, and the one folder that may use each.
+EXTERNAL = {"zlib.h": "pgp"}
+
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
 LINK = re.compile(r"target_link_libraries\s*\(\s*(\S+)([^)]*)\)", re.S)
 
@@ -85,6 +89,9 @@ def check(root):
                 kind, name = m.groups()
                 where = f"{rel}:{number}: #include {kind}{name}"
                 if kind == "<":
+                    owner = EXTERNAL.get(name)
+                    if owner and folder != owner:
+                        problems.append(f"{where}: only {owner}/ uses {name}")
                     if folder in ENGINE and WINDOWS_HEADER.match(name) and rel not in WINDOWS_ONLY_ENGINE_FILES:
                         problems.append(f"{where}: the engine includes no Windows header")
                     continue
@@ -121,6 +128,7 @@ def self_test():
         "host/x.cpp": '#include "blob/izelblob.h"\n',                  # the script host knows blobs
         "com/x.cpp": '#include "host/job.h"\n',                        # something points at the host
         "host/CMakeLists.txt": "target_link_libraries(zelhost PRIVATE zelcom zelobjects)\n",
+        "hash/y.cpp": "#include <zlib.h>\n",                          # zlib outside the PGP layer
     }
     with tempfile.TemporaryDirectory() as tmp:
         root = pathlib.Path(tmp)

@@ -26,6 +26,8 @@
 #       build/fuzz/corpus/codec tests/fuzz/corpus/codec
 #   build/fuzz/digest_fuzz -max_total_time=600 -jobs=1 -workers=1 \
 #       build/fuzz/corpus/digest tests/fuzz/corpus/digest
+#   build/fuzz/compression_fuzz -max_total_time=600 -jobs=1 -workers=1 \
+#       build/fuzz/corpus/compression tests/fuzz/corpus/compression
 #
 # The targets:
 #   pgp_decrypt_fuzz  XPgpMessage::Decrypt with the password "fuzz" (seeds:
@@ -46,9 +48,12 @@
 #                     plain C++ on XBlob, no COM: it is linked in directly)
 #   digest_fuzz       MD5, SHA-1, RIPEMD-160, the CRCs, S2K, seed expansion
 #                     and random bytes: incremental against one-shot
+#   compression_fuzz  Decompress (ZIP and ZLIB, limits from 0 up) against
+#                     zlib's inflate, and Compress round trips
 #
 # tests/fuzz/coverage.sh measures the engine's line coverage of the corpora.
-# Needs clang and libclang-rt (Debian 12: clang and libclang-rt-14-dev).
+# Needs clang and libclang-rt (Debian 12: clang and libclang-rt-14-dev), and
+# zlib's static library (zlib1g-dev), which the PGP layer links.
 # JOBS (default 2) compilers run at a time.
 set -euo pipefail
 
@@ -97,6 +102,6 @@ for target in "${targets[@]}"; do
   extra=()
   [[ $target == codec_fuzz ]] && extra=("$root/zelblob/text_codecs.cpp")
   mkdir -p "$out/corpus/${target%_fuzz}"
-  "$cxx" "${flags[@]}" "$root/tests/fuzz/$target.cpp" "${extra[@]}" "${objects[@]}" -o "$out/$target"
+  "$cxx" "${flags[@]}" "$root/tests/fuzz/$target.cpp" "${extra[@]}" "${objects[@]}" -l:libz.a -o "$out/$target"
   echo "built $out/$target"
 done

@@ -396,8 +396,40 @@ def bigint_seeds():
     write("bigint", "strong_pseudoprime", seed(1, 10, num(2047), num(2047), num(2047), num(2046)))
 
 
+def compression_seeds():
+    # control: bit 0 format (0 ZIP, 1 ZLIB) | limit: bits 1..4 eighths of the stream's length, bits 5..7 thousands
+    import zlib
+
+    def stream(fmt, data, level=6, strategy=zlib.Z_DEFAULT_STRATEGY, zdict=None):
+        args = {"zdict": zdict} if zdict else {}
+        c = zlib.compressobj(level, zlib.DEFLATED, -15 if fmt == 0 else 15, 8, strategy, **args)
+        return c.compress(data) + c.flush()
+
+    rng = random.Random(8)
+    text = b"".join(rng.choice([b"the ", b"packet ", b"literal ", b"data\n", b"zero "]) for _ in range(800))
+    noise = bytes(rng.getrandbits(8) for _ in range(600))
+    for fmt, name in ((0, "zip"), (1, "zlib")):
+        no_limit = fmt | 0xE0 | 0x1E  # 7000 bytes plus 15/8 of the length
+        write("compression", f"{name}_text", bytes([no_limit]) + stream(fmt, text))
+        write("compression", f"{name}_stored", bytes([no_limit]) + stream(fmt, noise, level=0))
+        write("compression", f"{name}_fixed", bytes([no_limit]) + stream(fmt, text[:300], strategy=zlib.Z_FIXED))
+        write("compression", f"{name}_huffman", bytes([no_limit]) + stream(fmt, text, strategy=zlib.Z_HUFFMAN_ONLY))
+        write("compression", f"{name}_rle", bytes([no_limit]) + stream(fmt, noise[:50] * 20, strategy=zlib.Z_RLE))
+        write("compression", f"{name}_empty", bytes([fmt]) + stream(fmt, b""))
+        write("compression", f"{name}_trailing", bytes([no_limit]) + stream(fmt, text[:200]) + b"trailing bytes")
+        # A bomb: 1 MiB of zeros in about 1 KB, under a limit of 2000 bytes.
+        write("compression", f"{name}_bomb", bytes([fmt | 0x40]) + stream(fmt, bytes(1 << 20), level=9))
+        # The limit at the output's size exactly: 1000 bytes of text.
+        write("compression", f"{name}_at_limit", bytes([fmt | 0x20]) + stream(fmt, text[:1000]))
+        # Truncated, and refers to a dictionary it does not carry.
+        write("compression", f"{name}_truncated", bytes([no_limit]) + stream(fmt, text)[:-7])
+        write("compression", f"{name}_dictionary", bytes([no_limit]) + stream(fmt, text[:500], zdict=text[500:1500]))
+    write("compression", "zip_block_type_3", bytes([0xFE, 0x07]))
+    write("compression", "zlib_bad_adler", bytes([0xFF]) + stream(1, text)[:-1] + b"\x00")
+
 SEEDS = {"cipher": cipher_seeds, "aes_modes": aes_modes_seeds, "blob": blob_seeds, "codec": codec_seeds,
-         "digest": digest_seeds, "rsa": rsa_seeds, "bigint": bigint_seeds}
+         "digest": digest_seeds, "rsa": rsa_seeds, "bigint": bigint_seeds,
+         "compression": compression_seeds}
 
 if __name__ == "__main__":
     for target in sys.argv[1:] or SEEDS:

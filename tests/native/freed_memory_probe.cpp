@@ -24,6 +24,7 @@
 #include "hash/digest.h"
 #include "hash/hmac.h"
 #include "hash/s2k.h"
+#include "pgp/compression.h"
 #include "pgp/message.h"
 #include "random/random.h"
 #include "rsa/rsa.h"
@@ -389,6 +390,35 @@ TEST_F(FreedMemory, PgpMessages)
         try {
             wrong.Decrypt(message);
         } catch (const XCryptoAlarm&) {
+        }
+    }
+    EXPECT_TRUE(NothingLeaked());
+}
+
+// Compression: zlib's state and window hold plaintext, and so does the result
+// that is dropped when the limit is passed or the stream turns out truncated.
+TEST_F(FreedMemory, Compression)
+{
+    {
+        const XBlob piece = Pattern(400, 90);
+        AddSecret("plaintext", piece);
+        XBlob plain;
+        for (int i = 0; i < 50; ++i)
+            plain.Append(piece);
+        for (XCompression format : {XCompression::kZip, XCompression::kZlib}) {
+            const XBlob packed = Compress(format, plain.Data(), plain.Length());
+            EXPECT_LT(packed.Length(), plain.Length() / 10);
+            EXPECT_EQ(Decompress(format, packed.Data(), packed.Length(), plain.Length()), plain);
+            try {
+                Decompress(format, packed.Data(), packed.Length(), plain.Length() - 1);
+                ADD_FAILURE() << "output past the limit was taken";
+            } catch (const XCryptoAlarm&) {
+            }
+            try {
+                Decompress(format, packed.Data(), packed.Length() - 8, plain.Length());
+                ADD_FAILURE() << "a truncated stream was taken";
+            } catch (const XCryptoAlarm&) {
+            }
         }
     }
     EXPECT_TRUE(NothingLeaked());
