@@ -1,26 +1,44 @@
-// XPgpMessage: password-encrypted OpenPGP messages (RFC 2440).
+// XPgpMessage: password-encrypted OpenPGP messages, read in every form that
+// today's tools write and written in four.
 //
-// A message is a symmetric-key encrypted session-key packet (tag 3) naming
-// the cipher and the string-to-key parameters, then a symmetrically encrypted
-// data packet (tag 9) whose plaintext is one literal data packet (tag 11).
-// The string-to-key result is the message key itself: no session key travels
-// in the tag 3 packet.  The data packet is enciphered in OpenPGP CFB mode
-// (RFC 2440 section 12.8): a random prefix of block size + 2 bytes whose last
-// two bytes repeat the two before them (the quick check of the password),
-// then the resynchronisation step, then the literal packet.  No compression,
-// no modification-detection packet, no public-key packets.
+// A message is one or more symmetric-key session packets (tag 3) naming the
+// cipher and the string-to-key parameters, then one encrypted data packet:
+//
+//  format 0, classic (RFC 2440): version-4 session packet whose
+//    string-to-key result is the message key; data packet tag 9 in OpenPGP
+//    CFB with the resynchronisation after the random prefix.  What this
+//    class has always written, byte for byte.
+//  format 1, integrity-protected (RFC 4880): the same session packet; data
+//    packet tag 18 version 1, CFB without the resync, ending in a
+//    modification-detection packet (tag 19: SHA-1 of everything before it).
+//  format 2, RFC 9580: version-6 session packet carrying a random session
+//    key sealed with AEAD under an HKDF-derived key; data packet tag 18
+//    version 2, chunked AEAD (OCB, EAX or GCM) under a key and IV derived
+//    from the session key and a salt with HKDF-SHA256.
+//  format 3, the AEAD packet of LibrePGP: version-5 session packet (sealed
+//    session key, no HKDF); data packet tag 20 with the IV XORed with the
+//    chunk index.
+//
+// Inside the encryption: a literal packet (tag 11, any format byte of b, t,
+// u, m), optionally in compressed packets (tag 8: ZIP, ZLIB, or stored),
+// with one-pass-signature, signature, marker and padding packets skipped
+// (no public-key signature is checked).  Decompression stops with "Data is
+// corrupted" beyond 64 times the message's size plus 64 MiB.
 //
 // Writing uses new-format packet headers with the shortest definite lengths.
 // Reading accepts old- and new-format headers, joins the chunks of
-// partial-length packets (RFC 2440 section 4.2.2.4) and lets an old-format
-// packet of indeterminate length run to the end of the message, so that
-// what GnuPG writes from a file or from a stream can be read.
+// partial-length packets and lets an old-format packet of indeterminate
+// length run to the end of the message, so that what GnuPG writes from a
+// file or from a stream can be read.
 //
 // Failures raise XCryptoAlarm with the source "PGP": "Unsupported algorithm"
-// for a cipher id or string-to-key type this class does not know (an unknown
-// hash id gives the digests' own "Unsupported algorithm" without a source),
-// "Data is corrupted" for a malformed message, "Invalid key" when the quick
-// check of the decrypted prefix fails (in practice, a wrong password).
+// for a cipher, string-to-key type, AEAD mode or compression this class does
+// not have (an unknown hash id gives the digests' own "Unsupported
+// algorithm" without a source), and for a message encrypted to public keys
+// only; "Data is corrupted" for a malformed message, a failed integrity
+// check or authentication tag (no plaintext is returned then); "Invalid key"
+// when no session packet opens with the password (in practice, a wrong
+// password).
 #pragma once
 
 #include "cipher/block_cipher.h"
@@ -65,16 +83,51 @@ public:
     static constexpr uint8_t kS2KSimple = 0;
     static constexpr uint8_t kS2KSalted = 1;
     static constexpr uint8_t kS2KIterated = 3;
+    static constexpr uint8_t kS2KArgon2 = 4;
 
     // Packet tags.
+    static constexpr uint8_t kTagPublicKeySession = 1;
+    static constexpr uint8_t kTagSignature = 2;
     static constexpr uint8_t kTagSessionKey = 3;
+    static constexpr uint8_t kTagOnePassSignature = 4;
+    static constexpr uint8_t kTagCompressed = 8;
     static constexpr uint8_t kTagEncryptedData = 9;
+    static constexpr uint8_t kTagMarker = 10;
     static constexpr uint8_t kTagLiteralData = 11;
+    static constexpr uint8_t kTagIntegrityData = 18;
+    static constexpr uint8_t kTagModificationDetection = 19;
+    static constexpr uint8_t kTagAeadData = 20;
+    static constexpr uint8_t kTagPadding = 21;
+
+    // Message formats (see the top of this file).
+    static constexpr uint8_t kFormatClassic = 0;
+    static constexpr uint8_t kFormatIntegrity = 1;
+    static constexpr uint8_t kFormatAead = 2;
+    static constexpr uint8_t kFormatAeadLibre = 3;
+
+    // AEAD modes (OpenPGP ids) and compression algorithms.
+    static constexpr uint8_t kAeadEax = 1;
+    static constexpr uint8_t kAeadOcb = 2;
+    static constexpr uint8_t kAeadGcm = 3;
+    static constexpr uint8_t kCompressNone = 0;
+    static constexpr uint8_t kCompressZip = 1;
+    static constexpr uint8_t kCompressZlib = 2;
 
     static constexpr uint32_t kSaltSize = 8;
+    static constexpr uint32_t kArgon2SaltSize = 16;
+    // Chunk size octet c: chunks of 2^(c + 6) bytes; 12 is 256 KiB.
+    static constexpr uint8_t kDefaultChunkSize = 12;
+    static constexpr uint8_t kMaxChunkSize = 16;
+    // What Argon2 key derivation writes: passes, lanes, memory 2^16 KiB.
+    static constexpr uint8_t kArgon2Passes = 3;
+    static constexpr uint8_t kArgon2Lanes = 4;
+    static constexpr uint8_t kArgon2MemoryExponent = 16;
+    // The most memory a message may ask Argon2 for: 2^21 KiB (2 GiB).
+    static constexpr uint8_t kMaxArgon2MemoryExponent = 21;
 
     // SHA-1, Blowfish, iterated and salted with count code 96 (65,536 bytes
-    // hashed per digest); empty password, salt and key.
+    // hashed per digest); empty password, salt and key; format 0, OCB with
+    // 256 KiB chunks, no compression.
     explicit XPgpMessage(const XPgpSources& sources = SystemPgpSources());
     XPgpMessage(const XPgpMessage&) = delete;
     XPgpMessage& operator=(const XPgpMessage&) = delete;
@@ -82,32 +135,47 @@ public:
     ~XPgpMessage();
 
     // The setters store their values unchecked; an unsupported value is
-    // reported by the next Encrypt or Decrypt.
+    // reported by the next Encrypt (or, for the parameters a message does
+    // not carry, Decrypt).
     void SetAlgorithms(uint8_t hash, uint8_t cipher);
     void SetS2K(uint8_t mode, uint8_t count);
     void SetPassword(const XBlob& password);
+    void SetFormat(uint8_t format) { format_ = format; }
+    void SetAead(uint8_t aead) { aead_ = aead; }
+    void SetChunkSize(uint8_t octet) { chunkSize_ = octet; }
+    void SetCompression(uint8_t algorithm) { compression_ = algorithm; }
 
     uint8_t Hash() const { return hash_; }
     uint8_t Cipher() const { return cipher_; }
     uint8_t S2KMode() const { return s2kMode_; }
     uint8_t Count() const { return count_; }
+    uint8_t Format() const { return format_; }
+    uint8_t Aead() const { return aead_; }
+    uint8_t ChunkSize() const { return chunkSize_; }
+    uint8_t Compression() const { return compression_; }
     const XBlob& Salt() const { return salt_; }
-    const XBlob& Key() const { return key_; } // the key of the last Encrypt or Decrypt
+    // The key of the last Encrypt or Decrypt that the data packet is
+    // enciphered with: the string-to-key result in formats 0 and 1 (as
+    // written here), the session key in formats 2 and 3.
+    const XBlob& Key() const { return key_; }
 
-    // The whole binary message for `plaintext`.  Draws a fresh salt (whatever
-    // the string-to-key type) and a fresh prefix each time.  An empty
-    // password is refused ("Invalid key" - "PGP") after the algorithm checks,
-    // before anything is drawn or derived.
+    // The whole binary message for `plaintext` in the held format.  Draws a
+    // fresh salt (whatever the string-to-key type), and fresh prefixes,
+    // session keys, IVs and salts as the format needs, each time.  An empty
+    // password is refused ("Invalid key" - "PGP") after the checks of the
+    // settings, before anything is drawn or derived.  Formats 2 and 3 need
+    // a cipher with 16-byte blocks; Argon2 needs format 2.
     XBlob Encrypt(const XBlob& plaintext);
     // The plaintext of the message's literal packet (its file name, date and
-    // format are not returned; text-mode data come back unchanged).  The
-    // parameters of the message's last session-key packet in front of the
-    // data packet replace the held ones (salt too, for types 1 and 3) and stay;
-    // without such a packet the held ones are used.  Bytes after the data
+    // format are not returned; text-mode data come back unchanged).  Each
+    // session packet in front of the data packet is tried with the password
+    // in turn; the parameters of the one that opens the message replace the
+    // held ones (salt too, for types 1, 3 and 4) and stay, with the format,
+    // AEAD mode, chunk size and compression the message has.  Without a
+    // session packet the held parameters are used.  Bytes after the data
     // packet are ignored.  The packet structure, the algorithm ids and the
-    // data packet's length and header are checked before the key is
-    // derived; what only the key can show (the quick check, the literal
-    // packet inside) is checked after.
+    // data packet's shape are checked before any key is derived; what only
+    // the key can show is checked after.
     XBlob Decrypt(const XBlob& message);
 
     // --- packet-level helpers, public for the tests ---
@@ -134,29 +202,48 @@ public:
     // header cut off by the end of the data.
     static XPgpPacketHeader ReadPacketHeader(const uint8_t* data, uint32_t available);
 
+    // A string-to-key specifier as a session packet carries it.
+    struct S2KSpec {
+        uint8_t mode = kS2KIterated;
+        uint8_t hash = 2;
+        uint8_t count = 96;
+        XBlob salt{0};
+        uint8_t passes = kArgon2Passes;           // Argon2
+        uint8_t lanes = kArgon2Lanes;             // Argon2
+        uint8_t memoryExponent = kArgon2MemoryExponent; // Argon2
+    };
+
+    // A session packet and a data packet as Decrypt parsed them, and what
+    // reading the decrypted contents carries from packet to packet.
+    struct SessionPacket;
+    struct DataPacket;
+    struct ContentState;
+
 private:
+
     // Refuses the held cipher, string-to-key type and hash, in that order,
-    // with the alarms Encrypt and Decrypt report for them.
-    void CheckAlgorithms() const;
-    // key_ = the string-to-key result for the held parameters, the key size
-    // of cipher_ long; refuses as CheckAlgorithms does.
-    void DeriveKey();
-    // Creates and keys the engine for cipher_ and zeroes the CFB state.
-    void StartCipher();
-    void StopCipher();
+    // then the format's own settings, with the alarms Encrypt reports.
+    void CheckWriteSettings() const;
+    // The string-to-key result of `length` bytes for the password.
+    XBlob DeriveS2K(const S2KSpec& spec, uint32_t length) const;
 
-    // OpenPGP CFB over any number of bytes, continuing from the current
-    // position; whole blocks go through the engine's multi-block calls.
-    void CfbEncrypt(const uint8_t* in, uint8_t* out, size_t n);
-    void CfbDecrypt(const uint8_t* in, uint8_t* out, size_t n);
-    // One byte; `encrypt` chooses which side is the ciphertext.
-    uint8_t CfbByte(uint8_t in, bool encrypt);
-    // Loads bytes 2 .. bs + 1 of the enciphered prefix into both registers.
-    void Resync(const uint8_t* encipheredPrefix);
+    // The literal packet for the plaintext, compressed as held.
+    XBlob InnerPackets(const XBlob& plaintext) const;
+    XBlob EncryptClassic(const XBlob& inner, const XBlob& plaintext);
+    XBlob EncryptIntegrity(const XBlob& inner);
+    XBlob EncryptAead(const XBlob& inner);
 
-    // The body of the data packet (its chunks joined), whose shape Decrypt
-    // has checked: key, quick check, decryption, literal packet.
-    XBlob DecryptData(const uint8_t* body, uint32_t length);
+    // The session key a session packet gives with the password, with its
+    // cipher in `cipher`; empty when the password does not open it.
+    XBlob OpenSession(const SessionPacket& s, const DataPacket& d, uint8_t& cipher) const;
+    // The decrypted contents of the data packet under `key`, or false for a
+    // key that is not the message's (the prefix check of CFB formats, or
+    // the first chunk's tag of AEAD formats under a key not sealed in a
+    // session packet).  A failed modification check or a later failed tag
+    // is "Data is corrupted".
+    bool DecryptData(const DataPacket& d, uint8_t cipher, const XBlob& key, bool sealedKey, XBlob& content) const;
+    // The literal data inside decrypted contents.
+    XBlob ReadContent(const uint8_t* data, uint32_t size, ContentState& state, uint32_t depth) const;
 
     XPgpSources sources_;
 
@@ -164,14 +251,11 @@ private:
     uint8_t cipher_ = kBlowfish;
     uint8_t s2kMode_ = kS2KIterated;
     uint8_t count_ = 96;
+    uint8_t format_ = kFormatClassic;
+    uint8_t aead_ = kAeadOcb;
+    uint8_t chunkSize_ = kDefaultChunkSize;
+    uint8_t compression_ = kCompressNone;
     XBlob key_;
     XBlob salt_;
     XBlob password_;
-
-    // CFB state: only the first block-size bytes of the registers are used.
-    uint8_t feedback_[32] = {};
-    uint8_t keystream_[32] = {};
-    uint32_t position_ = 0;
-    uint32_t blockSize_ = 0;
-    std::unique_ptr<XBlockCipher> engine_;
 };

@@ -436,23 +436,7 @@ Bytes LiteralData(const Bytes& body)
     return Bytes(body.begin() + 6 + body[1], body.end());
 }
 
-class CompressionGpg : public testing::Test {
-protected:
-    static void SetUpTestSuite() { gpg_ = new Gpg(); }
-    static void TearDownTestSuite()
-    {
-        delete gpg_;
-        gpg_ = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!gpg_->Available())
-            GTEST_SKIP() << "gpg (GnuPG 2.2) not found on PATH: GnuPG's compressed packets not checked";
-    }
-    static Gpg* gpg_;
-};
-
-Gpg* CompressionGpg::gpg_ = nullptr;
+class CompressionGpg : public pgp_test::GpgSuite {};
 
 // gpg --store with a compression algorithm and level writes a compressed
 // packet of indeterminate length holding the literal packet; we inflate it.

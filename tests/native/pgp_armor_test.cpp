@@ -281,23 +281,7 @@ TEST(PgpArmor, DamagedAndRandomTextNeverEscapes)
 
 // --- GnuPG --------------------------------------------------------------------------------
 
-class PgpArmorGpg : public testing::Test {
-protected:
-    static void SetUpTestSuite() { gpg_ = new Gpg(); }
-    static void TearDownTestSuite()
-    {
-        delete gpg_;
-        gpg_ = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!gpg_->Available())
-            GTEST_SKIP() << "gpg (GnuPG 2.2) not found on PATH: GnuPG armor not checked";
-    }
-    static Gpg* gpg_;
-};
-
-Gpg* PgpArmorGpg::gpg_ = nullptr;
+class PgpArmorGpg : public GpgSuite {};
 
 // gpg's armor: 64-character lines, LF line ends, no Version line.  Dearmor
 // gives back the binary message, which Decrypt reads.

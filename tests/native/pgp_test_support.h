@@ -160,4 +160,23 @@ private:
     bool available_ = false;
 };
 
+// A test suite with one GnuPG home for all its tests, each skipped when
+// gpg cannot be run.
+class GpgSuite : public testing::Test {
+protected:
+    static void SetUpTestSuite() { gpg_ = new Gpg(); }
+    static void TearDownTestSuite()
+    {
+        delete gpg_;
+        gpg_ = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!gpg_->Available())
+            GTEST_SKIP() << "gpg (GnuPG 2.2) not found on PATH: GnuPG interoperability not checked";
+    }
+
+    static inline Gpg* gpg_ = nullptr;
+};
+
 } // namespace pgp_test
