@@ -45,7 +45,9 @@ void WipingFree(voidpf, voidpf address)
 // deflate and inflate take at most uInt bytes per call.
 constexpr size_t kMaxChunk = size_t(1) << 30;
 
-int WindowBits(XCompression format)
+// zlib's windowBits for the format (a 32 KiB window); `unknown` is what an
+// id that is neither format raises.
+int WindowBits(XCompression format, const char* unknown)
 {
     switch (format) {
     case XCompression::kZip:
@@ -53,7 +55,7 @@ int WindowBits(XCompression format)
     case XCompression::kZlib:
         return MAX_WBITS;
     }
-    throw XCryptoAlarm(XMessage::kDataCorrupted, kSource);
+    throw XCryptoAlarm(unknown, kSource);
 }
 
 // A z_stream with the wiping allocator, ended on every path out.
@@ -64,7 +66,8 @@ public:
         stream_.zalloc = WipingAlloc;
         stream_.zfree = WipingFree;
         stream_.opaque = Z_NULL;
-        const int rc = deflateInit2(&stream_, 6, Z_DEFLATED, WindowBits(format), 8, Z_DEFAULT_STRATEGY);
+        const int rc = deflateInit2(&stream_, 6, Z_DEFLATED, WindowBits(format, XMessage::kUnsupportedAlgorithm), 8,
+                                     Z_DEFAULT_STRATEGY);
         if (rc == Z_MEM_ERROR)
             throw std::bad_alloc();
         if (rc != Z_OK)
@@ -89,7 +92,7 @@ public:
         stream_.opaque = Z_NULL;
         stream_.next_in = Z_NULL;
         stream_.avail_in = 0;
-        const int rc = inflateInit2(&stream_, WindowBits(format));
+        const int rc = inflateInit2(&stream_, WindowBits(format, XMessage::kDataCorrupted));
         if (rc == Z_MEM_ERROR)
             throw std::bad_alloc();
         if (rc != Z_OK)

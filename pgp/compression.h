@@ -19,8 +19,9 @@ constexpr size_t kMaxDecompressedSize = 0x7FFFFFFF;
 
 // Compresses all of `data` (level 6, zlib's default) into one complete
 // stream of the format.  n may be 0: the result is then the empty stream.
-// Throws std::bad_alloc when memory runs out or the result would pass
-// 2^32 - 1 bytes.
+// Raises XCryptoAlarm("Unsupported algorithm", "PGP") for a format id other
+// than the two above; throws std::bad_alloc when memory runs out or the
+// result would pass 2^32 - 1 bytes.
 XBlob Compress(XCompression format, const uint8_t* data, size_t n);
 
 // Decompresses the stream at data[0..n) and returns at most `limit` bytes

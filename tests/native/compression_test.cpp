@@ -296,6 +296,12 @@ TEST(Compression, MalformedStreamsAreRefused)
     for (const Case& c : cases) {
         EXPECT_TRUE(Corrupted(c.format, c.stream)) << c.what << " (" << int(c.format) << ")";
     }
+    // Compress knows the two formats only.
+    for (int id : {0, 3, 255}) {
+        EXPECT_TRUE(RaisesAlarm([&] { Compress(XCompression(id), plain.data(), plain.size()); },
+                                XMessage::kUnsupportedAlgorithm, "PGP"))
+            << id;
+    }
 }
 
 // --- the limit -----------------------------------------------------------------------
