@@ -32,3 +32,21 @@ function(zel_com_dll target def)
   target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
   target_link_libraries(${target} PRIVATE oleaut32 ole32 uuid advapi32 user32)
 endfunction()
+
+# The version the DLLs' version resources, the release archives and the
+# installer packages carry: the project's version unless the cache says
+# otherwise (a build with a bumped version, for trying an upgrade).  Up to
+# four numbers; missing ones are 0.
+set(ZEL_VERSION ${PROJECT_VERSION} CACHE STRING "Version of the DLLs and packages (default: the project's)")
+if(NOT ZEL_VERSION MATCHES "^[0-9]+(\\.[0-9]+)?(\\.[0-9]+)?(\\.[0-9]+)?$")
+  message(FATAL_ERROR "ZEL_VERSION must be one to four numbers separated by dots, not '${ZEL_VERSION}'")
+endif()
+string(REPLACE "." ";" zel_version_parts "${ZEL_VERSION}.0.0.0")
+list(GET zel_version_parts 0 ZEL_VERSION_MAJOR)
+list(GET zel_version_parts 1 ZEL_VERSION_MINOR)
+list(GET zel_version_parts 2 ZEL_VERSION_PATCH)
+list(GET zel_version_parts 3 ZEL_VERSION_TWEAK)
+set(ZEL_VERSION_FULL "${ZEL_VERSION_MAJOR}.${ZEL_VERSION_MINOR}.${ZEL_VERSION_PATCH}.${ZEL_VERSION_TWEAK}")
+string(TIMESTAMP ZEL_COPYRIGHT_YEAR "%Y" UTC)
+# Included by each DLL's .rc; the build tree's top folder is on their include path.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/versioninfo.rc.in ${CMAKE_BINARY_DIR}/zel_versioninfo.rc @ONLY)

@@ -1,0 +1,304 @@
+#!/usr/bin/python3
+"""The installer packages under Wine's msiexec.
+
+    msi_test.py <x86|x64> <win32 build tree> <win64 build tree> <work dir> [win64|win32]
+
+Builds the package (tools/make_msi) from the two trees, then in a fresh
+Wine prefix of its own (64-bit Windows, or with win32 32-bit Windows, for the
+x86 package only):
+- installs it quietly (msiexec /i /qn): the files land in Program Files
+  (x64, the 64-bit DLLs) and Program Files (x86) (the 32-bit DLLs), the tour
+  runs on the cscript of each bitness the package carries;
+- reads back every key and value the installation added under HKCR, in both
+  registry views;
+- uninstalls it (msiexec /x /qn): no key, value or file of it is left;
+- puts the same DLLs at the same paths and registers them with regsvr32:
+  the entries are the installation's, key by key and value by value, in
+  each view regsvr32 can be run for (the 32-bit one needs a machine that
+  runs 32-bit programs; there the 32-bit view is compared with the 64-bit
+  registration's entries, which the same class table and type library make);
+- installs the package of the next version over it: one product remains,
+  of the new version.
+Exit status 77 (skipped) when a build tree lacks its DLLs, or for a 32-bit
+prefix on a machine that cannot run 32-bit programs.
+"""
+
+import importlib.machinery
+import importlib.util
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
+
+
+def load_tool(name):
+    loader = importlib.machinery.SourceFileLoader(name.replace("-", "_"), os.path.join(ROOT, "tools", name))
+    spec = importlib.util.spec_from_loader(loader.name, loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+make_msi = load_tool("make_msi")
+release = load_tool("release")
+
+failures = 0
+checks = 0
+
+
+def check(condition, what):
+    global failures, checks
+    checks += 1
+    print(("ok   " if condition else "FAIL ") + what, flush=True)
+    if not condition:
+        failures += 1
+    return condition
+
+
+def can_run_32bit():
+    return subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+class Prefix(make_msi.Wine):
+    def run_rc(self, *args, bits=64):
+        """Runs a Windows program; (exit status, output without CRs)."""
+        loader = "/usr/lib/wine/wine64" if bits == 64 and self.env["WINEARCH"] == "win64" else "/usr/lib/wine/wine"
+        with tempfile.TemporaryFile() as out:
+            rc = subprocess.run([loader, *args], env=self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT).returncode
+            out.seek(0)
+            return rc, out.read().decode("utf-8", "replace").replace("\r", "")
+
+    def software(self):
+        return make_msi.read_registry(os.path.join(self.prefix, "system.reg"), prefix="Software\\")
+
+    def files(self):
+        found = set()
+        for top in ("Program Files", "Program Files (x86)"):
+            base = os.path.join(self.prefix, "drive_c", top)
+            for folder, _, names in os.walk(base):
+                found.add(os.path.relpath(folder, self.prefix + "/drive_c"))
+                for name in names:
+                    found.add(os.path.relpath(os.path.join(folder, name), self.prefix + "/drive_c"))
+        return found
+
+
+def classes_delta(before, after):
+    """What after adds under Classes, less the installer's own bookkeeping."""
+    delta = make_msi.registry_delta(before, after)
+    return {k[len("Classes\\"):]: v for k, v in delta.items()
+            if k.lower().startswith("classes\\") and not k.lower().startswith("classes\\installer\\")}
+
+
+def lower_keys(entries):
+    """Keys compared without regard to case, as Windows looks them up."""
+    return {k.lower(): {(n.lower() if n else n): (t, d.lower() if t == "string" else d) for n, (t, d) in v.items()}
+            for k, v in entries.items()}
+
+
+def split_views(entries):
+    own, wow = {}, {}
+    for key, values in entries.items():
+        if key.lower().startswith("wow6432node\\"):
+            wow[key[len("wow6432node\\"):]] = values
+        else:
+            own[key] = values
+    return own, wow
+
+
+def compare(expected, found, what):
+    expected, found = lower_keys(expected), lower_keys(found)
+    missing = sorted(set(expected) - set(found))
+    extra = sorted(set(found) - set(expected))
+    differing = sorted(k for k in set(expected) & set(found) if expected[k] != found[k])
+    check(not missing, f"{what}: no key missing ({len(expected)} keys) {missing[:5]}")
+    check(not extra, f"{what}: no key more {extra[:5]}")
+    for key in differing[:5]:
+        print(f"     {key}: expected {expected[key]}, found {found[key]}")
+    check(not differing, f"{what}: every value the same")
+
+
+def products(software):
+    """(product code, display name, version) of the Programs and Features entries."""
+    result = []
+    for key, values in software.items():
+        match = re.match(r"(?:Wow6432Node\\)?Microsoft\\Windows\\CurrentVersion\\Uninstall\\(\{[^\\]+\})$", key, re.I)
+        if match and "DisplayName" in values:
+            result.append((match.group(1).upper(), values["DisplayName"][1],
+                           values.get("DisplayVersion", ("", ""))[1]))
+    return sorted(result)
+
+
+def main():
+    arch, tree32, tree64, work = sys.argv[1], *map(os.path.realpath, sys.argv[2:5])
+    windows = sys.argv[5] if len(sys.argv) > 5 else "win64"
+    if windows == "win32" and (arch != "x86" or not can_run_32bit()):
+        print("SKIP: 32-bit Windows takes the x86 package only, on a machine that runs 32-bit programs")
+        return 77
+    for tree in (tree32, tree64):
+        for dll in ("zelcrypto.dll", "zelblob.dll"):
+            if not os.path.isfile(os.path.join(tree, "bin", dll)):
+                print(f"SKIP: {tree}/bin/{dll} is missing; build the win32 and win64 presets first")
+                return 77
+    bits = [64, 32] if arch == "x64" else [32]
+    run32 = can_run_32bit()
+    version = release.tree_version(tree64)
+    parts = (version.split(".") + ["0", "0"])[:3]
+    newer = ".".join(parts[:2] + [str(int(parts[2]) + 1)])
+
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    # The packages of this version and of the next, from the same DLLs.
+    staged = {}
+    for name, tree in (("win32", tree32), ("win64", tree64)):
+        dlls, tlb = release.stage(name, tree, os.path.join(work, name), version, None)
+        staged[name] = (dlls, tlb, os.path.join(work, name, "docs"))
+    packages = {}
+    for v in (version, newer):
+        out = os.path.join(work, v)
+        os.makedirs(out)
+        packages[v] = release.msi(arch, staged, out, v, None, work)
+    msi = packages[version]
+    base = os.path.basename(msi)
+    check(base == f"zelcrypto-{version}-{arch}.msi", f"package name {base}")
+
+    wine = Prefix(os.path.join(work, "wineprefix"), windows)
+    try:
+        wine.run("wineboot", "-i")
+        wine.stop()
+        before, files_before = wine.software(), wine.files()
+
+        print("== installed")
+        rc, out = wine.run_rc("msiexec", "/i", "Z:" + msi.replace("/", "\\"), "/qn")
+        check(rc == 0, f"msiexec /i /qn exits with {rc} {out.strip()[-300:]}")
+        folders = {64: "Program Files/ZELCrypto", 32: "Program Files (x86)/ZELCrypto"}
+        system32 = {64: "C:\\windows\\system32\\", 32: "C:\\windows\\syswow64\\"}
+        if windows == "win32":
+            # 32-bit Windows: one Program Files, one system folder, one view.
+            folders[32], system32[32] = folders[64], system32[64]
+        for b in bits:
+            for name in ("zelcrypto.dll", "zelblob.dll", "zelcrypto.tlb", "README-admin.txt", "REFERENCE.txt",
+                         "examples/tour.vbs", "examples/tour.js"):
+                path = os.path.join(wine.prefix, "drive_c", folders[b], name)
+                check(os.path.isfile(path), f"{folders[b]}/{name} installed")
+            for dll in ("zelcrypto.dll", "zelblob.dll"):
+                installed = os.path.join(wine.prefix, "drive_c", folders[b], dll)
+                source = staged["win64" if b == 64 else "win32"][0][dll]
+                with open(installed, "rb") as f1, open(source, "rb") as f2:
+                    check(f1.read() == f2.read(), f"{folders[b]}/{dll} is the {b}-bit build's")
+        for b in bits:
+            if b == 32 and not run32:
+                print("skip the 32-bit tour: this machine cannot run 32-bit programs")
+                continue
+            cscript = system32[b] + "cscript.exe"
+            tour = "C:\\" + folders[b].replace("/", "\\") + "\\examples\\tour.vbs"
+            rc, out = wine.run_rc(cscript, "//nologo", tour, bits=b)
+            check(rc == 0 and "End of the tour." in out, f"{b}-bit cscript runs the installed tour: {out.strip()[-200:]}")
+        wine.stop()
+        installed_software = wine.software()
+        installed = classes_delta(before, installed_software)
+        check(len(installed) > 0, f"the installation wrote {len(installed)} keys under HKCR")
+        found = products(installed_software)
+        check(len(found) == 1 and found[0][1] == "ZELCrypto" and found[0][2] == version,
+              f"one entry in Programs and Features, ZELCrypto {version}: {found}")
+
+        print("== uninstalled")
+        rc, out = wine.run_rc("msiexec", "/x", "Z:" + msi.replace("/", "\\"), "/qn")
+        check(rc == 0, f"msiexec /x /qn exits with {rc} {out.strip()[-300:]}")
+        wine.stop()
+        left = classes_delta(before, wine.software())
+        check(not left, f"no key left under HKCR: {sorted(left)[:5]}")
+        check(not products(wine.software()), "no entry left in Programs and Features")
+        left_files = wine.files() - files_before
+        check(not left_files, f"no file or folder left: {sorted(left_files)[:5]}")
+
+        print("== the same DLLs registered with regsvr32")
+        for b in bits:
+            os.makedirs(os.path.join(wine.prefix, "drive_c", folders[b]), exist_ok=True)
+            for dll in ("zelblob.dll", "zelcrypto.dll"):
+                shutil.copy2(staged["win64" if b == 64 else "win32"][0][dll],
+                             os.path.join(wine.prefix, "drive_c", folders[b]))
+        registered_bits = [b for b in bits if b == 64 or run32]
+        for b in registered_bits:
+            regsvr32 = system32[b] + "regsvr32.exe"
+            for dll in ("zelblob.dll", "zelcrypto.dll"):
+                path = "C:\\" + folders[b].replace("/", "\\") + "\\" + dll
+                rc, out = wine.run_rc(regsvr32, "/s", path, bits=b)
+                check(rc == 0, f"{b}-bit regsvr32 {path}")
+        wine.stop()
+        registered = classes_delta(before, wine.software())
+        msi64, msi32 = split_views(installed)
+        reg64, reg32 = split_views(registered)
+        if 64 in bits:
+            # The 64-bit view, less the 32-bit DLLs' type-library platform keys
+            # (the type library key is shared by both views).
+            compare({k: v for k, v in reg64.items() if not k.lower().endswith("\\win32")},
+                    {k: v for k, v in msi64.items() if not k.lower().endswith("\\win32")}, "64-bit view")
+        if 32 in registered_bits:
+            compare(registered, installed, "both views" if arch == "x64" else "32-bit view")
+        elif 32 in bits:
+            # Without 32-bit programs: the 32-bit DLLs' entries are the 64-bit
+            # registration's with their own paths and the win32 platform key.
+            folder32 = "C:\\" + folders[32].replace("/", "\\")
+            folder64 = "C:\\" + folders[64].replace("/", "\\")
+            expected32 = {}
+            source = reg64 if 64 in bits else None
+            if source is None:
+                # x86 on a machine without 32-bit programs: register the
+                # 64-bit DLLs of the same build in their place to learn the
+                # entries, then remove them.
+                os.makedirs(os.path.join(wine.prefix, "drive_c", folders[64]), exist_ok=True)
+                for dll in ("zelblob.dll", "zelcrypto.dll"):
+                    shutil.copy2(staged["win64"][0][dll], os.path.join(wine.prefix, "drive_c", folders[64]))
+                for dll in ("zelblob.dll", "zelcrypto.dll"):
+                    rc, _ = wine.run_rc("regsvr32", "/s", folder64 + "\\" + dll)
+                    check(rc == 0, f"64-bit regsvr32 {dll} to learn the entries")
+                wine.stop()
+                source = split_views(classes_delta(before, wine.software()))[0]
+            for key, values in source.items():
+                key32 = re.sub(r"\\win64$", r"\\win32", key, flags=re.I)
+                expected32[key32] = {n: (t, d.replace(folder64, folder32)) for n, (t, d) in values.items()}
+            # Keys the views share appear in the 64-bit view; CLSID and
+            # Interface keys of the 32-bit DLLs in the 32-bit view.
+            if arch == "x64":
+                got = {k: v for k, v in msi64.items() if k.lower().endswith("\\win32")}
+                got.update(msi32)
+                exp = {k: v for k, v in expected32.items() if k.lower().endswith("\\win32")
+                       or k.lower().startswith(("clsid\\", "interface\\"))}
+            else:
+                got = {k: v for k, v in msi64.items()}
+                got.update(msi32)
+                exp = expected32
+            compare(exp, got, "32-bit entries (from the 64-bit registration's)")
+
+        print("== upgraded to the next version")
+        wine.stop()
+        shutil.rmtree(wine.prefix)
+        wine.run("wineboot", "-i")
+        for v in (version, newer):
+            rc, out = wine.run_rc("msiexec", "/i", "Z:" + packages[v].replace("/", "\\"), "/qn")
+            check(rc == 0, f"msiexec /i /qn {os.path.basename(packages[v])} exits with {rc}")
+        wine.stop()
+        found = products(wine.software())
+        check(len(found) == 1 and found[0][2] == newer, f"one product, version {newer}: {found}")
+        for b in bits:
+            check(os.path.isfile(os.path.join(wine.prefix, "drive_c", folders[b], "zelcrypto.dll")),
+                  f"{folders[b]}/zelcrypto.dll still installed after the upgrade")
+        rc, _ = wine.run_rc("msiexec", "/x", "Z:" + packages[newer].replace("/", "\\"), "/qn")
+        check(rc == 0, "the upgraded product uninstalls")
+    finally:
+        wine.stop()
+        wine.log.close()
+    print(f"{checks - failures} passed, {failures} failed")
+    if failures == 0:
+        shutil.rmtree(work, ignore_errors=True)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
