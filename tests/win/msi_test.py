@@ -18,7 +18,7 @@ x86 package only):
   runs 32-bit programs; there the 32-bit view is compared with the 64-bit
   registration's entries, which the same class table and type library make);
 - installs the package of the next version over it: one product remains,
-  of the new version.
+  of the new version, and the older package then refuses to install.
 Exit status 77 (skipped) when a build tree lacks its DLLs, or for a 32-bit
 prefix on a machine that cannot run 32-bit programs.
 """
@@ -60,8 +60,12 @@ def check(condition, what):
 
 
 def can_run_32bit():
-    return subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0
+    """Whether the 32-bit Wine loader, a 32-bit Linux program, starts here."""
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
 
 
 class Prefix(make_msi.Wine):
@@ -109,6 +113,17 @@ def split_views(entries):
         else:
             own[key] = values
     return own, wow
+
+
+def view32(entries):
+    """What a 32-bit program sees of the entries: the 32-bit view's own copy
+    of a key where there is one (Wine's msiexec puts even the ProgIDs of
+    32-bit components there), else the shared key; no 64-bit type-library
+    platform key."""
+    own, wow = split_views(entries)
+    visible = {k: v for k, v in own.items() if not k.lower().endswith("\\win64")}
+    visible.update(wow)
+    return visible
 
 
 def compare(expected, found, what):
@@ -168,19 +183,27 @@ def main():
     check(base == f"zelcrypto-{version}-{arch}.msi", f"package name {base}")
 
     wine = Prefix(os.path.join(work, "wineprefix"), windows)
+    folders = {64: "Program Files/ZELCrypto", 32: "Program Files (x86)/ZELCrypto"}
+    system32 = {64: "C:\\windows\\system32\\", 32: "C:\\windows\\syswow64\\"}
+    if windows == "win32":
+        # 32-bit Windows: one Program Files, one system folder, one view.
+        folders[32], system32[32] = folders[64], system32[64]
     try:
         wine.run("wineboot", "-i")
+        # The first script Wine's cscript runs registers the script host's own
+        # type libraries: that happens before the registry is read.
+        warm_up = os.path.join(work, "warm_up.vbs")
+        with open(warm_up, "w") as f:
+            f.write('WScript.Echo "ready"\r\n')
+        for b in bits:
+            if b == 64 or run32:
+                wine.run_rc(system32[b] + "cscript.exe", "//nologo", "Z:" + warm_up.replace("/", "\\"), bits=b)
         wine.stop()
         before, files_before = wine.software(), wine.files()
 
         print("== installed")
         rc, out = wine.run_rc("msiexec", "/i", "Z:" + msi.replace("/", "\\"), "/qn")
         check(rc == 0, f"msiexec /i /qn exits with {rc} {out.strip()[-300:]}")
-        folders = {64: "Program Files/ZELCrypto", 32: "Program Files (x86)/ZELCrypto"}
-        system32 = {64: "C:\\windows\\system32\\", 32: "C:\\windows\\syswow64\\"}
-        if windows == "win32":
-            # 32-bit Windows: one Program Files, one system folder, one view.
-            folders[32], system32[32] = folders[64], system32[64]
         for b in bits:
             for name in ("zelcrypto.dll", "zelblob.dll", "zelcrypto.tlb", "README-admin.txt", "REFERENCE.txt",
                          "examples/tour.vbs", "examples/tour.js"):
@@ -198,7 +221,8 @@ def main():
             cscript = system32[b] + "cscript.exe"
             tour = "C:\\" + folders[b].replace("/", "\\") + "\\examples\\tour.vbs"
             rc, out = wine.run_rc(cscript, "//nologo", tour, bits=b)
-            check(rc == 0 and "End of the tour." in out, f"{b}-bit cscript runs the installed tour: {out.strip()[-200:]}")
+            ended = rc == 0 and "End of the tour." in out
+            check(ended, f"{b}-bit cscript runs the installed tour" + ("" if ended else f": {out.strip()[-600:]}"))
         wine.stop()
         installed_software = wine.software()
         installed = classes_delta(before, installed_software)
@@ -213,6 +237,10 @@ def main():
         wine.stop()
         left = classes_delta(before, wine.software())
         check(not left, f"no key left under HKCR: {sorted(left)[:5]}")
+        ours = re.compile(r"zelcrypto|zelblob|valdergast", re.I)
+        mentions = sorted(k for k, values in wine.software().items()
+                          if ours.search(k) or any(ours.search(d) for _, d in values.values()))
+        check(not mentions, f"no key anywhere names the product or its files: {mentions[:5]}")
         check(not products(wine.software()), "no entry left in Programs and Features")
         left_files = wine.files() - files_before
         check(not left_files, f"no file or folder left: {sorted(left_files)[:5]}")
@@ -223,7 +251,8 @@ def main():
             for dll in ("zelblob.dll", "zelcrypto.dll"):
                 shutil.copy2(staged["win64" if b == 64 else "win32"][0][dll],
                              os.path.join(wine.prefix, "drive_c", folders[b]))
-        registered_bits = [b for b in bits if b == 64 or run32]
+        # The 32-bit DLLs first: the package writes the 64-bit DLLs' entries last.
+        registered_bits = sorted(b for b in bits if b == 64 or run32)
         for b in registered_bits:
             regsvr32 = system32[b] + "regsvr32.exe"
             for dll in ("zelblob.dll", "zelcrypto.dll"):
@@ -240,7 +269,7 @@ def main():
             compare({k: v for k, v in reg64.items() if not k.lower().endswith("\\win32")},
                     {k: v for k, v in msi64.items() if not k.lower().endswith("\\win32")}, "64-bit view")
         if 32 in registered_bits:
-            compare(registered, installed, "both views" if arch == "x64" else "32-bit view")
+            compare(view32(registered), view32(installed), "32-bit view")
         elif 32 in bits:
             # Without 32-bit programs: the 32-bit DLLs' entries are the 64-bit
             # registration's with their own paths and the win32 platform key.
@@ -263,18 +292,13 @@ def main():
             for key, values in source.items():
                 key32 = re.sub(r"\\win64$", r"\\win32", key, flags=re.I)
                 expected32[key32] = {n: (t, d.replace(folder64, folder32)) for n, (t, d) in values.items()}
-            # Keys the views share appear in the 64-bit view; CLSID and
-            # Interface keys of the 32-bit DLLs in the 32-bit view.
+            # Shared keys hold the values of the bitness registered last, the
+            # 64-bit one in an x64 package.
             if arch == "x64":
-                got = {k: v for k, v in msi64.items() if k.lower().endswith("\\win32")}
-                got.update(msi32)
-                exp = {k: v for k, v in expected32.items() if k.lower().endswith("\\win32")
-                       or k.lower().startswith(("clsid\\", "interface\\"))}
-            else:
-                got = {k: v for k, v in msi64.items()}
-                got.update(msi32)
-                exp = expected32
-            compare(exp, got, "32-bit entries (from the 64-bit registration's)")
+                for key, values in reg64.items():
+                    if key in expected32 and key in msi64 and key not in msi32:
+                        expected32[key] = values
+            compare(expected32, view32(installed), "32-bit view (entries of the 64-bit registration)")
 
         print("== upgraded to the next version")
         wine.stop()
@@ -289,6 +313,11 @@ def main():
         for b in bits:
             check(os.path.isfile(os.path.join(wine.prefix, "drive_c", folders[b], "zelcrypto.dll")),
                   f"{folders[b]}/zelcrypto.dll still installed after the upgrade")
+        rc, _ = wine.run_rc("msiexec", "/i", "Z:" + packages[version].replace("/", "\\"), "/qn")
+        wine.stop()
+        found = products(wine.software())
+        check(rc != 0 and len(found) == 1 and found[0][2] == newer,
+              f"the older package refuses to install over the newer one (exit status {rc}): {found}")
         rc, _ = wine.run_rc("msiexec", "/x", "Z:" + packages[newer].replace("/", "\\"), "/qn")
         check(rc == 0, "the upgraded product uninstalls")
     finally:
