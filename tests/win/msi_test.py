@@ -23,23 +23,24 @@ Exit status 77 (skipped) when a build tree lacks its DLLs, or for a 32-bit
 prefix on a machine that cannot run 32-bit programs.
 """
 
-import importlib.machinery
-import importlib.util
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import types
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
 
 
 def load_tool(name):
-    loader = importlib.machinery.SourceFileLoader(name.replace("-", "_"), os.path.join(ROOT, "tools", name))
-    spec = importlib.util.spec_from_loader(loader.name, loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
+    """One of the tools/ scripts (no .py suffix) as a module."""
+    path = os.path.join(ROOT, "tools", name)
+    module = types.ModuleType(name.replace("-", "_"))
+    module.__file__ = path
+    with open(path, encoding="utf-8") as f:
+        exec(compile(f.read(), path, "exec"), module.__dict__)
     return module
 
 
