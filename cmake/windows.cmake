@@ -50,3 +50,35 @@ set(ZEL_VERSION_FULL "${ZEL_VERSION_MAJOR}.${ZEL_VERSION_MINOR}.${ZEL_VERSION_PA
 string(TIMESTAMP ZEL_COPYRIGHT_YEAR "%Y" UTC)
 # Included by each DLL's .rc; the build tree's top folder is on their include path.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/versioninfo.rc.in ${CMAKE_BINARY_DIR}/zel_versioninfo.rc @ONLY)
+
+# The same resource with the next patch version, for the DLLs of
+# zel_next_version_dll.
+function(zel_configure_next_versioninfo)
+  math(EXPR ZEL_VERSION_PATCH "${ZEL_VERSION_PATCH} + 1")
+  set(ZEL_VERSION_FULL "${ZEL_VERSION_MAJOR}.${ZEL_VERSION_MINOR}.${ZEL_VERSION_PATCH}.${ZEL_VERSION_TWEAK}")
+  set(ZEL_NEXT_VERSION_FULL ${ZEL_VERSION_FULL} PARENT_SCOPE)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/versioninfo.rc.in ${CMAKE_BINARY_DIR}/next/zel_versioninfo.rc @ONLY)
+endfunction()
+zel_configure_next_versioninfo()
+
+# zel_next_version_dll(<target>): the DLL <target> built again from the same
+# sources and libraries, with the next patch version in its version resource,
+# as next/bin/<target>.dll: the newer build the installer tests upgrade to.
+# Only the DLL's own sources are compiled again; the libraries are shared.
+function(zel_next_version_dll target)
+  get_target_property(sources ${target} SOURCES)
+  get_target_property(links ${target} LINK_LIBRARIES)
+  get_target_property(includes ${target} INCLUDE_DIRECTORIES)
+  get_target_property(options ${target} LINK_OPTIONS)
+  set(next ${target}_next)
+  add_library(${next} SHARED ${sources})
+  set_target_properties(${next} PROPERTIES PREFIX "" OUTPUT_NAME ${target}
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/next/bin ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/next/lib)
+  # The next version's resource is found before the build's own.
+  target_include_directories(${next} BEFORE PRIVATE ${CMAKE_BINARY_DIR}/next)
+  target_include_directories(${next} PRIVATE ${includes})
+  target_link_libraries(${next} PRIVATE ${links})
+  if(options)
+    target_link_options(${next} PRIVATE ${options})
+  endif()
+endfunction()

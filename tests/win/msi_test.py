@@ -17,8 +17,10 @@ x86 package only):
   each view regsvr32 can be run for (the 32-bit one needs a machine that
   runs 32-bit programs; there the 32-bit view is compared with the 64-bit
   registration's entries, which the same class table and type library make);
-- installs the package of the next version over it: one product remains,
-  of the new version, and the older package then refuses to install.
+- installs the package of the next version (made from the DLLs built again
+  with the next patch version, next/bin of each tree) over it: one product
+  remains, of the new version, with the new DLLs, and the older package then
+  refuses to install.
 Exit status 77 (skipped) when a build tree lacks its DLLs, or for a 32-bit
 prefix on a machine that cannot run 32-bit programs.
 """
@@ -26,6 +28,7 @@ prefix on a machine that cannot run 32-bit programs.
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -93,6 +96,17 @@ class Prefix(make_msi.Wine):
         return found
 
 
+def file_version(path):
+    """The file version of a DLL's version resource (its fixed part), "a.b.c.d"."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        return None
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+
+
 def classes_delta(before, after):
     """What after adds under Classes, less the installer's own bookkeeping."""
     delta = make_msi.registry_delta(before, after)
@@ -157,28 +171,41 @@ def main():
         print("SKIP: 32-bit Windows takes the x86 package only, on a machine that runs 32-bit programs")
         return 77
     for tree in (tree32, tree64):
-        for dll in ("zelcrypto.dll", "zelblob.dll"):
-            if not os.path.isfile(os.path.join(tree, "bin", dll)):
-                print(f"SKIP: {tree}/bin/{dll} is missing; build the win32 and win64 presets first")
-                return 77
+        for folder in ("bin", "next/bin"):
+            for dll in ("zelcrypto.dll", "zelblob.dll"):
+                if not os.path.isfile(os.path.join(tree, folder, dll)):
+                    print(f"SKIP: {tree}/{folder}/{dll} is missing; build the win32 and win64 presets first")
+                    return 77
     bits = [64, 32] if arch == "x64" else [32]
     run32 = can_run_32bit()
     version = release.tree_version(tree64)
-    parts = (version.split(".") + ["0", "0"])[:3]
-    newer = ".".join(parts[:2] + [str(int(parts[2]) + 1)])
+    # The next patch version, as the build's next/bin DLLs carry it.
+    parts = (version.split(".") + ["0", "0", "0"])[:4]
+    parts[2] = str(int(parts[2]) + 1)
+    newer_full = ".".join(parts)
+    newer = newer_full if parts[3] != "0" else ".".join(parts[:3])
 
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    # The packages of this version and of the next, from the same DLLs.
-    staged = {}
+    # The packages of this version and of the next: the build trees' DLLs
+    # and those built again with the next patch version (next/bin).
+    staged, staged_next = {}, {}
     for name, tree in (("win32", tree32), ("win64", tree64)):
         dlls, tlb = release.stage(name, tree, os.path.join(work, name), version, None)
         staged[name] = (dlls, tlb, os.path.join(work, name, "docs"))
+        next_tree = os.path.join(work, "next-tree-" + name)
+        os.makedirs(next_tree)
+        os.symlink(os.path.join(tree, "next", "bin"), os.path.join(next_tree, "bin"))
+        os.symlink(os.path.join(tree, "server"), os.path.join(next_tree, "server"))
+        dlls, tlb = release.stage(name, next_tree, os.path.join(work, "next-" + name), newer, None)
+        staged_next[name] = (dlls, tlb, os.path.join(work, "next-" + name, "docs"))
     packages = {}
-    for v in (version, newer):
+    for v, files in ((version, staged), (newer, staged_next)):
         out = os.path.join(work, v)
         os.makedirs(out)
-        packages[v] = release.msi(arch, staged, out, v, None, work)
+        packages[v] = release.msi(arch, files, out, v, None, work)
+    check(file_version(staged_next["win64"][0]["zelcrypto.dll"]) == newer_full,
+          f"the next build's DLLs carry version {newer_full}")
     msi = packages[version]
     base = os.path.basename(msi)
     check(base == f"zelcrypto-{version}-{arch}.msi", f"package name {base}")
@@ -312,8 +339,10 @@ def main():
         found = products(wine.software())
         check(len(found) == 1 and found[0][2] == newer, f"one product, version {newer}: {found}")
         for b in bits:
-            check(os.path.isfile(os.path.join(wine.prefix, "drive_c", folders[b], "zelcrypto.dll")),
-                  f"{folders[b]}/zelcrypto.dll still installed after the upgrade")
+            for dll in ("zelcrypto.dll", "zelblob.dll"):
+                path = os.path.join(wine.prefix, "drive_c", folders[b], dll)
+                found_version = file_version(path) if os.path.isfile(path) else "missing"
+                check(found_version == newer_full, f"{folders[b]}/{dll} after the upgrade: {found_version}")
         rc, _ = wine.run_rc("msiexec", "/i", "Z:" + packages[version].replace("/", "\\"), "/qn")
         wine.stop()
         found = products(wine.software())
