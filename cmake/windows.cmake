@@ -32,3 +32,53 @@ function(zel_com_dll target def)
   target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
   target_link_libraries(${target} PRIVATE oleaut32 ole32 uuid advapi32 user32)
 endfunction()
+
+# The version the DLLs' version resources, the release archives and the
+# installer packages carry: the project's version unless the cache says
+# otherwise (a build with a bumped version, for trying an upgrade).  Up to
+# four numbers; missing ones are 0.
+set(ZEL_VERSION ${PROJECT_VERSION} CACHE STRING "Version of the DLLs and packages (default: the project's)")
+if(NOT ZEL_VERSION MATCHES "^[0-9]+(\\.[0-9]+)?(\\.[0-9]+)?(\\.[0-9]+)?$")
+  message(FATAL_ERROR "ZEL_VERSION must be one to four numbers separated by dots, not '${ZEL_VERSION}'")
+endif()
+string(REPLACE "." ";" zel_version_parts "${ZEL_VERSION}.0.0.0")
+list(GET zel_version_parts 0 ZEL_VERSION_MAJOR)
+list(GET zel_version_parts 1 ZEL_VERSION_MINOR)
+list(GET zel_version_parts 2 ZEL_VERSION_PATCH)
+list(GET zel_version_parts 3 ZEL_VERSION_TWEAK)
+set(ZEL_VERSION_FULL "${ZEL_VERSION_MAJOR}.${ZEL_VERSION_MINOR}.${ZEL_VERSION_PATCH}.${ZEL_VERSION_TWEAK}")
+string(TIMESTAMP ZEL_COPYRIGHT_YEAR "%Y" UTC)
+# Included by each DLL's .rc; the build tree's top folder is on their include path.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/versioninfo.rc.in ${CMAKE_BINARY_DIR}/zel_versioninfo.rc @ONLY)
+
+# The same resource with the next patch version, for the DLLs of
+# zel_next_version_dll.
+function(zel_configure_next_versioninfo)
+  math(EXPR ZEL_VERSION_PATCH "${ZEL_VERSION_PATCH} + 1")
+  set(ZEL_VERSION_FULL "${ZEL_VERSION_MAJOR}.${ZEL_VERSION_MINOR}.${ZEL_VERSION_PATCH}.${ZEL_VERSION_TWEAK}")
+  set(ZEL_NEXT_VERSION_FULL ${ZEL_VERSION_FULL} PARENT_SCOPE)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/versioninfo.rc.in ${CMAKE_BINARY_DIR}/next/zel_versioninfo.rc @ONLY)
+endfunction()
+zel_configure_next_versioninfo()
+
+# zel_next_version_dll(<target>): the DLL <target> built again from the same
+# sources and libraries, with the next patch version in its version resource,
+# as next/bin/<target>.dll: the newer build the installer tests upgrade to.
+# Only the DLL's own sources are compiled again; the libraries are shared.
+function(zel_next_version_dll target)
+  get_target_property(sources ${target} SOURCES)
+  get_target_property(links ${target} LINK_LIBRARIES)
+  get_target_property(includes ${target} INCLUDE_DIRECTORIES)
+  get_target_property(options ${target} LINK_OPTIONS)
+  set(next ${target}_next)
+  add_library(${next} SHARED ${sources})
+  set_target_properties(${next} PROPERTIES PREFIX "" OUTPUT_NAME ${target}
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/next/bin ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/next/lib)
+  # The next version's resource is found before the build's own.
+  target_include_directories(${next} BEFORE PRIVATE ${CMAKE_BINARY_DIR}/next)
+  target_include_directories(${next} PRIVATE ${includes})
+  target_link_libraries(${next} PRIVATE ${links})
+  if(options)
+    target_link_options(${next} PRIVATE ${options})
+  endif()
+endfunction()

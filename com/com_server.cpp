@@ -258,7 +258,12 @@ HRESULT RegisterServer(const ServerInfo& server)
     ITypeLib* library = nullptr;
     HRESULT hr = LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, &library);
     if (SUCCEEDED(hr)) {
-        hr = RegisterTypeLib(library, const_cast<LPOLESTR>(modulePath.c_str()), nullptr);
+        // The help folder is the DLL's own (the reference ships beside it),
+        // written with its trailing backslash, the form in which installers
+        // write folder paths: an installed and a self-registered copy leave
+        // the same entries.
+        std::wstring helpDir = modulePath.substr(0, modulePath.find_last_of(L"\\/") + 1);
+        hr = RegisterTypeLib(library, const_cast<LPOLESTR>(modulePath.c_str()), &helpDir[0]);
         library->Release();
     }
     return hr;
