@@ -28,6 +28,8 @@
 #       build/fuzz/corpus/digest tests/fuzz/corpus/digest
 #   build/fuzz/compression_fuzz -max_total_time=600 -jobs=1 -workers=1 \
 #       build/fuzz/corpus/compression tests/fuzz/corpus/compression
+#   build/fuzz/aead_fuzz -max_total_time=600 -jobs=1 -workers=1 \
+#       build/fuzz/corpus/aead tests/fuzz/corpus/aead
 #
 # The targets:
 #   pgp_decrypt_fuzz  XPgpMessage::Decrypt with the password "fuzz" (seeds:
@@ -46,6 +48,8 @@
 #   codec_fuzz        the blob component's strict hex/base64 against the
 #                     engine's lenient codecs (zelblob/text_codecs.cpp is
 #                     plain C++ on XBlob, no COM: it is linked in directly)
+#   aead_fuzz         OCB, EAX and GCM over AES and Twofish against OpenSSL
+#                     and libgcrypt (linked into this target only)
 #   digest_fuzz       MD5, SHA-1, RIPEMD-160, the CRCs, S2K, seed expansion
 #                     and random bytes: incremental against one-shot
 #   compression_fuzz  Decompress (ZIP and ZLIB, limits from 0 up) against
@@ -101,6 +105,7 @@ fi
 for target in "${targets[@]}"; do
   extra=()
   [[ $target == codec_fuzz ]] && extra=("$root/zelblob/text_codecs.cpp")
+  [[ $target == aead_fuzz ]] && extra=(-lcrypto -lgcrypt)
   mkdir -p "$out/corpus/${target%_fuzz}"
   "$cxx" "${flags[@]}" "$root/tests/fuzz/$target.cpp" "${extra[@]}" "${objects[@]}" -l:libz.a -o "$out/$target"
   echo "built $out/$target"

@@ -427,9 +427,58 @@ def compression_seeds():
     write("compression", "zip_block_type_3", bytes([0xFE, 0x07]))
     write("compression", "zlib_bad_adler", bytes([0xFF]) + stream(1, text)[:-1] + b"\x00")
 
+
+def aead_seeds():
+    # control: mode (0 OCB, 1 EAX, 2 GCM) | 4 Twofish | AES key (0: 16, 1: 24, 2: 32 bytes) << 3
+    #          | 0x20 in place | 0x40 AES instructions first | 0x80 carry-less multiply first;
+    # position and flip: the byte changed in ciphertext || tag || nonce || associated data
+    def seed(control, position, flip, key, nonce, ad, plain, foreign):
+        return (bytes([control]) + struct.pack(">H", position) + bytes([flip])
+                + part(key) + part(nonce) + part(ad) + part(plain) + part(foreign))
+
+    counting = bytes(range(40))
+    # The OCB sample with 40 bytes of both, its sealed message as the foreign bytes (which open).
+    ocb13 = bytes.fromhex("D5CA91748410C1751FF8A2F618255B68A0A12E093FF454606E59F9C1D0DDC54B"
+                          "65E8628E568BAD7AED07BA06A4A69483A7035490C5769E60")
+    write("aead", "ocb_sample", seed(0x40 | 0x80, 10, 0x80, bytes(range(16)), bytes.fromhex("BBAA9988776655443322110D"),
+                                     counting, counting, ocb13))
+    # The EAX paper's last vector.
+    eax10 = bytes.fromhex("cb8920f87a6c75cff39627b56e3ed197c552d295a7cfc46afc253b4652b1af3795b124ab6e")
+    write("aead", "eax_paper", seed(0x01 | 0x40, 30, 0x01, bytes.fromhex("8395fcf1e95bebd697bd010bc766aac3"),
+                                    bytes.fromhex("22e7add93cfc6393c57ec0b3c17d6b44"), bytes.fromhex("126735fcc320d25a"),
+                                    bytes.fromhex("ca40d7446e545ffaed3bd12a740a659ffbbb3ceab7"), eax10))
+    # The GCM paper's test case 4, and test case 18's inputs (AES-256, a 60-byte IV) in place.
+    k = bytes.fromhex("feffe9928665731c6d6a8f9467308308")
+    aad = bytes.fromhex("feedfacedeadbeeffeedfacedeadbeefabaddad2")
+    p60 = bytes.fromhex("d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
+                        "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b39")
+    iv60 = bytes.fromhex("9313225df88406e555909c5aff5269aa6a7a9538534f7da1e4c303d2a318a728"
+                         "c3c0c95156809539fcf0e2429a6b525416aedbf5a0de6a57a637b39b")
+    sealed4 = bytes.fromhex("42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e"
+                            "21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091"
+                            "5bc94fbc3221a5db94fae95ae7121a47")
+    write("aead", "gcm_case_4", seed(0x02 | 0x40 | 0x80, 65, 0x02, k, bytes.fromhex("cafebabefacedbaddecaf888"),
+                                     aad, p60, sealed4))
+    write("aead", "gcm_iv60_aes256", seed(0x02 | 2 << 3 | 0x20, 100, 0x40, k + k, iv60, aad, p60, bytes(20)))
+    # Twofish in each mode with OpenPGP's nonce sizes, several batches of blocks and a partial one.
+    text = bytes(i * 7 & 0xFF for i in range(1200))
+    write("aead", "twofish_ocb", seed(0x00 | 0x04 | 0x20, 1215, 0x10, bytes(range(32)), bytes(range(15)), b"\x14\x01\x02",
+                                      text[:1000], bytes(48)))
+    write("aead", "twofish_eax", seed(0x01 | 0x04, 3, 0xff, bytes(range(32)), bytes(range(16)), bytes(5), text, b""))
+    write("aead", "twofish_gcm", seed(0x02 | 0x04 | 0x80, 700, 0x01, bytes(range(32)), bytes(range(12)), bytes(13),
+                                      text[:777], bytes(16)))
+    # AES-192 OCB over 70 blocks (the 256-bit loop and its 128-bit tail), AES instructions first.
+    write("aead", "ocb_aes192_long", seed(0x00 | 1 << 3 | 0x40, 4000, 0x08, bytes(range(24)), bytes(range(15)),
+                                          bytes(50), text * 2, b""))
+    # Nonces the mode refuses (16 bytes for OCB, none for EAX) and nothing at all for GCM.
+    write("aead", "ocb_nonce_16", seed(0x00, 0, 1, bytes(16), bytes(16), b"", b"abc", b""))
+    write("aead", "eax_no_nonce", seed(0x01, 0, 1, bytes(16), b"", b"a", b"", b""))
+    write("aead", "gcm_empty", seed(0x02 | 0x40, 0, 1, b"", b"\x00", b"", b"", b""))
+
+
 SEEDS = {"cipher": cipher_seeds, "aes_modes": aes_modes_seeds, "blob": blob_seeds, "codec": codec_seeds,
          "digest": digest_seeds, "rsa": rsa_seeds, "bigint": bigint_seeds,
-         "compression": compression_seeds}
+         "compression": compression_seeds, "aead": aead_seeds}
 
 if __name__ == "__main__":
     for target in sys.argv[1:] or SEEDS:

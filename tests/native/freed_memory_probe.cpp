@@ -12,6 +12,7 @@
 // in XBlobs (which must wipe themselves) or in static storage, never in
 // std::vector or std::string.  Not built with the sanitizers, which replace
 // free themselves.
+#include "cipher/aead.h"
 #include "cipher/aes.h"
 #include "cipher/aes_modes.h"
 #include "cipher/blowfish.h"
@@ -479,6 +480,63 @@ TEST_F(FreedMemory, AesModes)
         } catch (const XCryptoAlarm&) {
         }
         EXPECT_EQ(AesCtr(key, iv, AesCtr(key, iv, plain)), plain);
+    }
+    EXPECT_TRUE(NothingLeaked());
+}
+
+// The AEAD modes over AES and Twofish: the object owns its engine, and both
+// go when it does.  E(K, 0) and its double are what OCB (L_*, L_$) and EAX
+// (CMAC's K1) keep; sealing, opening, and a refused tag after the text was
+// deciphered.
+TEST_F(FreedMemory, AeadModes)
+{
+    {
+        const XBlob key = Pattern(32, 90), plain = Pattern(300, 91), nonce = Pattern(16, 92), ad = Pattern(13, 93);
+        AddSecret("key", key);
+        AddSecret("plaintext", plain);
+        for (int twofish = 0; twofish < 2; ++twofish) {
+            auto engine = [&]() -> std::unique_ptr<XBlockCipher> {
+                std::unique_ptr<XBlockCipher> e;
+                if (twofish)
+                    e = std::make_unique<XTwofish>();
+                else
+                    e = std::make_unique<XAes>();
+                e->MakeKey(key, 32);
+                return e;
+            };
+            uint8_t zero[16] = {};
+            engine()->EncryptBlock(zero, zero);
+            AddSecret(twofish ? "Twofish E(K, 0)" : "AES E(K, 0)", zero, 16);
+            uint8_t doubled[16];
+            for (int i = 0; i < 16; ++i)
+                doubled[i] = uint8_t(zero[i] << 1 | (i < 15 ? zero[i + 1] >> 7 : 0));
+            doubled[15] ^= uint8_t(zero[0] & 0x80 ? 0x87 : 0);
+            AddSecret(twofish ? "Twofish doubled E(K, 0)" : "AES doubled E(K, 0)", doubled, 16);
+        }
+        for (XAeadMode mode : {XAeadMode::kOcb, XAeadMode::kEax, XAeadMode::kGcm}) {
+            for (int twofish = 0; twofish < 2; ++twofish) {
+                std::unique_ptr<XBlockCipher> e;
+                if (twofish)
+                    e = std::make_unique<XTwofish>();
+                else
+                    e = std::make_unique<XAes>();
+                e->MakeKey(key, 32);
+                auto aead = XAead::Make(mode, std::move(e));
+                const uint32_t nonceLength = XAead::NonceSizeOf(mode);
+                XBlob sealed(plain);
+                uint8_t tag[16];
+                aead->Seal(nonce.Data(), nonceLength, ad.Data(), ad.Length(), sealed.Data(), sealed.Data(),
+                           sealed.Length(), tag);
+                XBlob opened(sealed);
+                EXPECT_TRUE(aead->Open(nonce.Data(), nonceLength, ad.Data(), ad.Length(), opened.Data(),
+                                       opened.Data(), opened.Length(), tag));
+                EXPECT_EQ(opened, plain);
+                tag[0] ^= 1;
+                XBlob refused(sealed);
+                EXPECT_FALSE(aead->Open(nonce.Data(), nonceLength, ad.Data(), ad.Length(), refused.Data(),
+                                        refused.Data(), refused.Length(), tag));
+            }
+        }
     }
     EXPECT_TRUE(NothingLeaked());
 }
