@@ -9,9 +9,12 @@
 //     reuses them from one call to the next), so the time is the
 //     compression's and not the memory's.
 // Then a table of the times ours / peer (lower is better), against each
-// peer and the fastest of them.
+// peer and the fastest of them, in real time and in the process's CPU time
+// (which includes the kernel's page-fault work; on a busy machine it is
+// the steadier of the two).
 //
-//   bin/zel_argon2_bench [--benchmark_repetitions=5] [other Google Benchmark flags]
+//   bin/zel_argon2_bench [--benchmark_repetitions=7 --benchmark_enable_random_interleaving=true]
+//                        [other Google Benchmark flags]
 //
 // Before timing, every implementation is checked to give our tag; one that
 // disagrees is reported as an error and gets no ratio.
