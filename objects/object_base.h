@@ -1,7 +1,11 @@
 // What every scriptable class shares: IUnknown with aggregation, IDispatch
 // through the type library, ISupportErrorInfo, the page events and the two
 // error reports.  A class derives from CZELCryptoObject<its interface> and
-// implements only its own methods.
+// implements only its own methods.  A class whose interface has grown names
+// the newest one and the one it first shipped with,
+// CZELCryptoObject<IZELCryptoX2, IZELCryptoX>: both are answered with one
+// pointer (the newer begins with the older's vtable), and errors keep
+// naming the first one, as they always have.
 #pragma once
 
 #include "core/alarm.h"
@@ -40,14 +44,14 @@ private:
     IRequest* request_ = nullptr;
 };
 
-template <class Itf>
+template <class Itf, class Original = Itf>
 class CZELCryptoObject : public zel::DualDispatch<Itf>, public ISupportErrorInfo, public zel::ComObject {
 public:
     ZEL_IUNKNOWN_DELEGATING
 
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override
     {
-        return IsEqualIID(riid, __uuidof(Itf)) ? S_OK : S_FALSE;
+        return IsEqualIID(riid, __uuidof(Itf)) || IsEqualIID(riid, __uuidof(Original)) ? S_OK : S_FALSE;
     }
 
     STDMETHODIMP OnStartPage(IUnknown* piUnk) override { return page_.Start(piUnk, identity_); }
@@ -56,11 +60,14 @@ public:
     const ClassIdentity& Identity() const { return identity_; }
 
 protected:
-    CZELCryptoObject(IUnknown* outer, const CLSID& clsid) : zel::ComObject(outer), identity_{clsid, __uuidof(Itf)} {}
+    CZELCryptoObject(IUnknown* outer, const CLSID& clsid)
+        : zel::ComObject(outer), identity_{clsid, __uuidof(Original)}
+    {
+    }
 
     void* FindInterface(REFIID riid) override
     {
-        if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, __uuidof(Itf)))
+        if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, __uuidof(Itf)) || IsEqualIID(riid, __uuidof(Original)))
             return static_cast<Itf*>(this);
         if (IsEqualIID(riid, IID_ISupportErrorInfo))
             return static_cast<ISupportErrorInfo*>(this);

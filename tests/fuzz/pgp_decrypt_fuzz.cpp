@@ -9,9 +9,11 @@
 // The packet-length helpers must read back what they write.
 //
 // An iterated string-to-key count code above 127 hashes up to 65 MB per
-// digest: legitimate, but it would spend the fuzzing time in the hash.  The
-// harness lowers such codes in the session-key packets it finds before
-// decrypting, so those inputs still run (with a cheaper key derivation).
+// digest, and Argon2 may ask for gigabytes: legitimate, but it would spend
+// the fuzzing time in the key derivation.  The harness lowers such codes in
+// the session-key packets it finds before decrypting (counts to their low
+// seven bits; Argon2 to one pass over at most 1 MiB), so those inputs still
+// run, with a cheaper derivation.
 #include "cipher/ciphers.h"
 #include "core/alarm.h"
 #include "core/xblob.h"
@@ -41,11 +43,19 @@ void LowerCounts(std::vector<uint8_t>& m)
             return;
         const uint32_t start = pos + h.headerLength;
         const uint64_t end = uint64_t(start) + h.bodyLength;
-        if (h.tag == XPgpMessage::kTagSessionKey && h.bodyLength >= 13 && end <= size &&
-            m[start + 2] == XPgpMessage::kS2KIterated)
-            m[start + 12] &= 0x7F;
-        if (h.tag != XPgpMessage::kTagSessionKey || end > size)
+        if (h.tag != XPgpMessage::kTagSessionKey || end > size || h.bodyLength < 1)
             return;
+        // Where the specifier starts: after version and cipher (4), the AEAD
+        // mode too (5), or the counts of version 6.
+        const uint8_t version = m[start];
+        const uint32_t s2k = start + (version == 6 ? 5 : version == 5 ? 3 : 2);
+        if (s2k < end && m[s2k] == XPgpMessage::kS2KIterated && s2k + 10 < end)
+            m[s2k + 10] &= 0x7F;
+        if (s2k < end && m[s2k] == XPgpMessage::kS2KArgon2 && s2k + 19 < end) {
+            m[s2k + 17] = 1;
+            if (m[s2k + 19] > 10)
+                m[s2k + 19] = 10;
+        }
         pos = uint32_t(end);
     }
 }
@@ -119,12 +129,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const XAlarm&) {
         return 0;
     }
-    if (plaintext.Length() > message.Length())
+    // Only decompression makes a plaintext longer than its message.
+    if (plaintext.Length() > message.Length() && pgp.Compression() == XPgpMessage::kCompressNone)
         std::abort();
 
-    // The parameters the message left behind write a message that reads back.
+    // The parameters the message left behind write a message that reads
+    // back (with a cheap key derivation: Argon2 writes 64 MiB; and the
+    // AEAD formats take no unsalted one).
     if (pgp.S2KMode() == XPgpMessage::kS2KIterated && pgp.Count() > 0x7F)
         pgp.SetS2K(pgp.S2KMode(), 0x7F);
+    if (pgp.S2KMode() == XPgpMessage::kS2KArgon2 ||
+        (pgp.S2KMode() == XPgpMessage::kS2KSimple && pgp.Format() >= XPgpMessage::kFormatAead))
+        pgp.SetS2K(XPgpMessage::kS2KIterated, 0);
     const XBlob again = pgp.Encrypt(plaintext);
     if (!(pgp.Decrypt(again) == plaintext))
         std::abort();

@@ -428,8 +428,9 @@ TEST(PgpFormats, TamperingNeverYieldsPlaintext)
                 flipped[i] ^= uint8_t(1 << (i % 8));
                 const std::string alarm = OpenFails(flipped);
                 EXPECT_NE(alarm, "") << "byte " << i;
-                if (i >= enciphered)
+                if (i >= enciphered) {
                     EXPECT_EQ(alarm, XMessage::kDataCorrupted) << "byte " << i;
+                }
             }
             for (size_t n = 0; n < message.size(); ++n)
                 EXPECT_NE(OpenFails(Bytes(message.begin(), message.begin() + n)), "") << "cut to " << n;

@@ -5,7 +5,9 @@
 // or an armored text as it is).  One case per line:
 //
 //   encrypt <id> <hash> <cipher> <mode> <count> <armor> <password hex>
-//       Init(hash, cipher, mode, count), Password, Encrypt of <id>.plain;
+//           [<format> <compression> <aead>]
+//       Init(hash, cipher, mode, count), Password, the message format,
+//       compression and AEAD mode when given, Encrypt of <id>.plain;
 //       writes <id>.out: the Enarmor text when armor is 1, else the message
 //       in base64.
 //   decrypt <id> <armor> <password hex>
@@ -13,9 +15,11 @@
 //       base64 message in it, then Decrypt; writes the plaintext in base64
 //       to <id>.got.
 //
-// Every case also writes a line to results.txt: "<id> ok <hex>", where <hex>
-// is the first 6 bytes of a message the object encrypts afterwards (the
-// settings it holds then), or "<id> error <number> <description>".
+// Every case also writes a line to results.txt: "<id> ok <hex> <format>
+// <aead> <compression>", where <hex> is the first 6 bytes of a message the
+// object encrypts afterwards (the settings it holds then) and the rest the
+// object's message settings ("-" for <hex> after an AEAD format), or
+// "<id> error <number> <description>".
 
 // ok, same, section, failure, runChecks, newBlob and the other shared checks
 // come from checks.js, which the test runner appends to this script.
@@ -44,6 +48,11 @@ function runCase(fields, folder) {
         password.Hex = fields[7];
         o.Init(parseInt(fields[2], 10), parseInt(fields[3], 10), parseInt(fields[4], 10), parseInt(fields[5], 10));
         o.Password = password;
+        if (fields.length > 8) {
+            o.Format = parseInt(fields[8], 10);
+            o.Compression = parseInt(fields[9], 10);
+            o.Aead = parseInt(fields[10], 10);
+        }
         var plain = newBlob();
         plain.Base64 = readText(base + ".plain");
         var message = o.Encrypt(plain);
@@ -61,7 +70,11 @@ function runCase(fields, folder) {
         }
         writeText(base + ".got", o.Decrypt(sealed).Base64);
     }
-    return o.Encrypt(newBlob()).Hex.substr(0, 12);
+    // The session packet of the next message shows the held string-to-key
+    // settings in formats 0 and 1 (the AEAD formats' packets differ in
+    // layout: "-").
+    var head = o.Format >= 2 ? "-" : o.Encrypt(newBlob()).Hex.substr(0, 12);
+    return head + " " + o.Format + " " + o.Aead + " " + o.Compression;
 }
 
 function run() {

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Password-encrypted messages exchanged between Valdergast.ZELCryptoPGP and GnuPG.
+"""Password-encrypted messages exchanged between Valdergast.ZELCryptoPGP and GnuPG, rnp and OpenPGP.js.
 
 Two directions, in one run of pgp_gpg.js in the Wine prefix:
 
@@ -15,6 +15,14 @@ Two directions, in one run of pgp_gpg.js in the Wine prefix:
   to a few MB.  The class (Dearmor for the armored ones, then Decrypt) must
   give back the exact plaintext and take the message's cipher, type and hash
   as its settings.
+- The newer formats: the class writes integrity-protected messages (format
+  1, with and without compression) that a plain gpg -d must read (no
+  --ignore-mdc-error), RFC 9580 messages (format 2, each AEAD mode) that
+  OpenPGP.js reads and LibrePGP AEAD messages (format 3) that rnp reads;
+  and it reads gpg -c with GnuPG's defaults (compressed, integrity-
+  protected), rnp -c --aead, and OpenPGP.js's RFC 9580 messages (each AEAD
+  mode, Argon2), taking their format, AEAD mode and compression.  rnp and
+  OpenPGP.js cases are left out, with a note, where the tool is missing.
 
 Plaintexts come from os.urandom and every case has its own random printable
 passphrase.  Data passes through text files in a temporary folder: base64 in
@@ -29,6 +37,7 @@ failing cases are kept in the printed messages.
 """
 
 import argparse
+import re
 import base64
 import concurrent.futures
 import os
@@ -40,6 +49,8 @@ import tempfile
 
 # The shared JScript checks, appended to the harness as to every JScript suite.
 CHECKS = os.path.join(os.path.dirname(os.path.realpath(__file__)), "checks.js")
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
+OPENPGP_TOOL = os.path.join(ROOT, "tests", "node", "openpgp_tool.mjs")
 
 CIPHERS = {2: "3DES", 3: "CAST5", 4: "BLOWFISH", 7: "AES", 8: "AES192", 9: "AES256", 10: "TWOFISH"}
 HASHES = {1: "MD5", 2: "SHA1", 3: "RIPEMD160"}
@@ -86,6 +97,26 @@ class Gpg:
     def stop(self):
         subprocess.run(["gpgconf", "--homedir", self.home, "--kill", "all"], stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
+
+
+def other_tools():
+    """(rnp available, OpenPGP.js available)."""
+    rnp = shutil.which("rnp") is not None
+    node = shutil.which("node") is not None and os.path.isdir(
+        os.path.join(ROOT, "tests", "node", "node_modules", "openpgp"))
+    return rnp, node
+
+
+def rnp_run(folder, args):
+    home = os.path.join(folder, "rnp-home")
+    os.makedirs(home, exist_ok=True)
+    result = subprocess.run(["rnp", "--homedir", home] + args, capture_output=True, stdin=subprocess.DEVNULL)
+    return result.returncode, (result.stdout + result.stderr).decode(errors="replace")
+
+
+def node_run(args, data):
+    result = subprocess.run(["node", OPENPGP_TOOL] + args, input=data, capture_output=True, timeout=300)
+    return result.returncode, result.stdout, result.stderr.decode(errors="replace")
 
 
 def write_base64(path, data):
@@ -141,6 +172,32 @@ def main():
                 what = (f"{case_id}: class encrypts {len(data)} bytes, cipher {cipher}, type {mode}, hash {hash_id}, "
                         f"count {count}, {'armored' if armored else 'binary'}")
                 ours[case_id] = (what, data, password, armored)
+
+            # The class encrypts in the newer formats: each is read by the
+            # tool that writes it.
+            have_rnp, have_node = other_tools()
+            if not have_rnp:
+                print("rnp not found: format 3 messages not exchanged", flush=True)
+            if not have_node:
+                print("node or OpenPGP.js missing: format 2 messages not exchanged", flush=True)
+            readers = {}  # id -> gpg, rnp or node
+            new_formats = [(1, c, rng.choice((0, 1, 2)), 2, "gpg") for c in CIPHERS]
+            if have_node:
+                new_formats += [(2, rng.choice((7, 8, 9)), rng.choice((0, 1, 2)), aead, "node") for aead in (1, 2, 3)]
+            if have_rnp:
+                new_formats += [(3, rng.choice((7, 9, 10)), rng.choice((0, 1, 2)), aead, "rnp") for aead in (1, 2)]
+            for n, (fmt, cipher, compression, aead, reader) in enumerate(new_formats):
+                case_id = f"f{n}"
+                data = plaintext(rng) if n % 3 else os.urandom((1 << 20) + rng.randrange(1000))
+                password = passphrase()
+                write_base64(os.path.join(folder, case_id + ".plain"), data)
+                hash_id = rng.choice((2, 8, 10))
+                lines.append(f"encrypt {case_id} {hash_id} {cipher} 3 96 0 {password.encode('ascii').hex()} "
+                             f"{fmt} {compression} {aead}")
+                what = (f"{case_id}: class encrypts {len(data)} bytes in format {fmt}, cipher {cipher}, "
+                        f"compression {compression}, AEAD {aead}, for {reader}")
+                ours[case_id] = (what, data, password, False)
+                readers[case_id] = reader
 
             # GnuPG encrypts: every cipher, type and digest again, from a file
             # or from standard input, binary or armored; then the sizes at
@@ -206,6 +263,63 @@ def main():
                 theirs[case_id] = (what, expected[0], expected[1])
                 lines.append(line)
 
+            # The newer formats from each tool: (id, what, plaintext,
+            # expected "<format> <aead> <compression>").
+            tool_cases = []
+            for n, (algo, compress) in enumerate([("AES256", "zip"), ("TWOFISH", "zlib"), ("AES", "zip")]):
+                case_id = f"g{n}"
+                data = b"text that compresses, " * rng.randrange(1, 5000)
+                password = passphrase()
+                plain_file = os.path.join(folder, case_id + ".bin")
+                with open(plain_file, "wb") as out:
+                    out.write(data)
+                message_file = os.path.join(folder, case_id + ".gpg")
+                code, log = gpg.run(password, ["--cipher-algo", algo, "--compress-algo", compress, "--yes",
+                                               "-o", message_file, "-c", plain_file])
+                what = f"{case_id}: gpg -c {algo} {compress} ({len(data)} bytes)"
+                if code:
+                    problems.append(f"{what}: gpg failed: {log}")
+                    continue
+                with open(message_file, "rb") as source:
+                    tool_cases.append((case_id, what, data, source.read(), password,
+                                       f"1 2 {1 if compress == 'zip' else 2}"))
+            if have_rnp:
+                for n, (aead, cipher) in enumerate([("ocb", "AES128"), ("eax", "AES256"), ("ocb", "Twofish")]):
+                    case_id = f"r{n}"
+                    data = os.urandom(rng.randrange(0, 300000))
+                    password = passphrase()
+                    plain_file = os.path.join(folder, case_id + ".bin")
+                    with open(plain_file, "wb") as out:
+                        out.write(data)
+                    message_file = os.path.join(folder, case_id + ".rnp")
+                    code, log = rnp_run(folder, ["-c", "--password", password, f"--aead={aead}", "--cipher", cipher,
+                                                 "-z", "0", plain_file, "--output", message_file])
+                    what = f"{case_id}: rnp -c --aead={aead} {cipher} ({len(data)} bytes)"
+                    if code:
+                        problems.append(f"{what}: rnp failed: {log}")
+                        continue
+                    with open(message_file, "rb") as source:
+                        tool_cases.append((case_id, what, data, source.read(), password,
+                                           f"3 {1 if aead == 'eax' else 2} 0"))
+            if have_node:
+                for n, (aead, s2k, compress) in enumerate([("ocb", "iterated", "none"), ("eax", "argon2", "zip"),
+                                                           ("gcm", "iterated", "zlib")]):
+                    case_id = f"j{n}"
+                    data = os.urandom(rng.randrange(0, 300000))
+                    password = passphrase()
+                    code, message, log = node_run(["encrypt", "--password", password, "--aead", aead, "--s2k", s2k,
+                                                   "--compress", compress], data)
+                    what = f"{case_id}: OpenPGP.js --aead {aead} --s2k {s2k} --compress {compress} ({len(data)} bytes)"
+                    if code:
+                        problems.append(f"{what}: OpenPGP.js failed: {log}")
+                        continue
+                    tool_cases.append((case_id, what, data, message, password,
+                                       f"2 {dict(eax=1, ocb=2, gcm=3)[aead]} {dict(none=0, zip=1, zlib=2)[compress]}"))
+            for case_id, what, data, message, password, settings in tool_cases:
+                write_base64(os.path.join(folder, case_id + ".msg"), message)
+                lines.append(f"decrypt {case_id} 0 {password.encode('ascii').hex()}")
+                theirs[case_id] = (what, data, settings)
+
             data_file = os.path.join(folder, "cases.txt")
             with open(data_file, "w", newline="\r\n") as out:
                 out.write("\n".join(lines) + "\n")
@@ -237,11 +351,24 @@ def main():
                     with open(message_file, "wb") as out:
                         out.write(read_base64(out_file))
                 decrypted = message_file + ".dec"
-                code, log = gpg.run(password, ["--ignore-mdc-error", "--yes", "-o", decrypted, "-d", message_file])
-                if code:
-                    return f"{what}: gpg failed: {log}"
-                with open(decrypted, "rb") as source:
-                    got = source.read()
+                reader = readers.get(case_id)
+                if reader == "node":
+                    with open(message_file, "rb") as source:
+                        code, got, log = node_run(["decrypt", "--password", password], source.read())
+                    if code:
+                        return f"{what}: OpenPGP.js failed: {log}"
+                else:
+                    if reader == "rnp":
+                        code, log = rnp_run(folder, ["--decrypt", "--password", password, message_file,
+                                                     "--output", decrypted])
+                    else:
+                        # Format 1 needs no forgiveness: a plain gpg -d.
+                        options = [] if reader == "gpg" else ["--ignore-mdc-error"]
+                        code, log = gpg.run(password, options + ["--yes", "-o", decrypted, "-d", message_file])
+                    if code:
+                        return f"{what}: {reader or 'gpg'} failed: {log}"
+                    with open(decrypted, "rb") as source:
+                        got = source.read()
                 if got != data:
                     return f"{what}: gpg gave {len(got)} bytes that differ from the plaintext"
                 return None
@@ -258,10 +385,14 @@ def main():
                 got = read_base64(os.path.join(folder, case_id + ".got"))
                 if got != data:
                     problems.append(f"{what}: the class gave {len(got)} bytes that differ from the plaintext")
-                if rest != settings:
-                    problems.append(f"{what}: settings after Decrypt {rest}, expected {settings}")
+                head, _, message_settings = rest.partition(" ")
+                if re.fullmatch(r"[0-9a-f]{12}", settings):
+                    if head != settings or message_settings != "0 2 0":
+                        problems.append(f"{what}: settings after Decrypt {rest}, expected {settings} 0 2 0")
+                elif message_settings != settings:
+                    problems.append(f"{what}: message settings after Decrypt {message_settings}, expected {settings}")
 
-            print(f"class -> gpg: {len(ours)} messages; gpg -> class: {len(theirs)} messages", flush=True)
+            print(f"class -> tools: {len(ours)} messages; tools -> class: {len(theirs)} messages", flush=True)
         finally:
             gpg.stop()
 

@@ -971,3 +971,145 @@ TEST_F(Pgp, ErrorsThroughInvoke)
 }
 
 } // namespace
+
+// --- the second interface: message formats -----------------------------------------
+
+namespace {
+
+ComPtr<IZELCryptoPGP2> NewPgp2()
+{
+    ComPtr<IZELCryptoPGP2> pgp;
+    EXPECT_HR(S_OK, CoCreateInstance(CLSID_ZELCryptoPGP, nullptr, CLSCTX_INPROC_SERVER, IID_IZELCryptoPGP2,
+                                     pgp.OutVoid()));
+    return pgp;
+}
+
+struct Setting {
+    const char* name;
+    HRESULT (STDMETHODCALLTYPE IZELCryptoPGP2::*get)(LONG*);
+    HRESULT (STDMETHODCALLTYPE IZELCryptoPGP2::*put)(LONG);
+    LONG fresh, low, high;
+    const wchar_t* range;
+};
+
+const Setting kSettings[] = {
+    {"Format", &IZELCryptoPGP2::get_Format, &IZELCryptoPGP2::put_Format, 0, 0, 3, L"Format must be 0, 1, 2 or 3"},
+    {"Aead", &IZELCryptoPGP2::get_Aead, &IZELCryptoPGP2::put_Aead, 2, 1, 3, L"Aead must be 1 (EAX), 2 (OCB) or 3 (GCM)"},
+    {"ChunkSize", &IZELCryptoPGP2::get_ChunkSize, &IZELCryptoPGP2::put_ChunkSize, 12, 0, 16,
+     L"ChunkSize must be 0 to 16"},
+    {"Compression", &IZELCryptoPGP2::get_Compression, &IZELCryptoPGP2::put_Compression, 0, 0, 2,
+     L"Compression must be 0 (none), 1 (ZIP) or 2 (ZLIB)"},
+};
+
+LONG Get(IZELCryptoPGP2* o, const Setting& s)
+{
+    LONG v = -12345;
+    EXPECT_HR(S_OK, (o->*s.get)(&v)) << s.name;
+    return v;
+}
+
+} // namespace
+
+// One object answers both interfaces with one pointer; the old one's
+// members and the new settings.
+TEST_F(Pgp, SecondInterfaceAndItsSettings)
+{
+    auto o = NewPgp2();
+    ASSERT_TRUE(o);
+    auto first = o.As<IZELCryptoPGP>(IID_IZELCryptoPGP);
+    auto dispatch = o.As<IDispatch>(IID_IDispatch);
+    EXPECT_EQ(static_cast<void*>(first.Get()), static_cast<void*>(o.Get()));
+    EXPECT_EQ(static_cast<void*>(dispatch.Get()), static_cast<void*>(o.Get()));
+    auto errors = o.As<ISupportErrorInfo>(IID_ISupportErrorInfo);
+    ASSERT_TRUE(errors);
+    EXPECT_HR(S_OK, errors->InterfaceSupportsErrorInfo(IID_IZELCryptoPGP2));
+
+    for (const Setting& s : kSettings) {
+        SCOPED_TRACE(s.name);
+        EXPECT_EQ(Get(o.Get(), s), s.fresh);
+        EXPECT_HR(E_POINTER, (o.Get()->*s.get)(nullptr));
+        for (LONG v = s.low; v <= s.high; ++v) {
+            EXPECT_HR(S_OK, (o.Get()->*s.put)(v));
+            EXPECT_EQ(Get(o.Get(), s), v);
+        }
+        for (LONG bad : {s.low - 1, s.high + 1, LONG(0x7FFFFFFF), LONG(-0x7FFFFFFF - 1)}) {
+            EXPECT_HR(E_INVALIDARG, (o.Get()->*s.put)(bad)) << bad;
+            EXPECT_TRUE(HasErrorRecord(TakeErrorRecord(), s.range, kProgId, GUID_NULL)) << bad;
+            EXPECT_EQ(Get(o.Get(), s), s.high) << bad;
+        }
+    }
+    // Late binding reaches them by name, as scripts do.
+    ExpectIds(dispatch.Get(), {{L"format", 7}, {L"AEAD", 8}, {L"ChunkSize", 9}, {L"compression", 10}, {L"Init", 1}});
+    Invoked put, got;
+    VARIANT two = LongArg(2);
+    Invoke(dispatch.Get(), L"Format", DISPATCH_PROPERTYPUT, {two}, put);
+    EXPECT_HR(S_OK, put.hr);
+    Invoke(dispatch.Get(), L"Format", DISPATCH_PROPERTYGET, {}, got);
+    EXPECT_HR(S_OK, got.hr);
+    EXPECT_EQ(V_VT(&got.result), VT_I4);
+    EXPECT_EQ(V_I4(&got.result), 2);
+}
+
+// Each format written through the object is read by a fresh one, which
+// then reports the message's format, AEAD mode, chunk size and
+// compression; the data packet's tag and the session packet's version
+// show which format was written.
+TEST_F(Pgp, FormatsRoundTripAndReportTheMessage)
+{
+    const Bytes plain = RandomBytes(70000, 5);
+    struct Case {
+        LONG format, aead, chunk, compression;
+        uint8_t sessionVersion, dataTag;
+    };
+    const Case cases[] = {
+        {0, 2, 12, 0, 4, 9}, {1, 2, 12, 1, 4, 18}, {1, 2, 12, 2, 4, 18},
+        {2, 1, 0, 0, 6, 18}, {2, 2, 12, 1, 6, 18}, {2, 3, 4, 2, 6, 18},
+        {3, 1, 6, 0, 5, 20}, {3, 2, 16, 2, 5, 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "format " << c.format << ", aead " << c.aead);
+        auto writer = NewPgp2();
+        SetPassword(writer.Get(), L"70617373");
+        EXPECT_HR(S_OK, writer->Init(8, 9, 3, 16)); // SHA-256, AES-256, iterated
+        EXPECT_HR(S_OK, writer->put_Format(c.format));
+        EXPECT_HR(S_OK, writer->put_Aead(c.aead));
+        EXPECT_HR(S_OK, writer->put_ChunkSize(c.chunk));
+        EXPECT_HR(S_OK, writer->put_Compression(c.compression));
+        const Outcome sealed = Encrypt(writer.Get(), plain);
+        ASSERT_TRUE(Succeeded(sealed));
+        ASSERT_GT(sealed.bytes.size(), 4u);
+        EXPECT_EQ(sealed.bytes[2], c.sessionVersion);
+        const size_t dataAt = 2 + sealed.bytes[1];
+        ASSERT_LT(dataAt, sealed.bytes.size());
+        EXPECT_EQ(sealed.bytes[dataAt] & 0x3F, c.dataTag);
+
+        auto reader = NewPgp2();
+        SetPassword(reader.Get(), L"70617373");
+        const Outcome opened = Decrypt(reader.Get(), sealed.bytes);
+        ASSERT_TRUE(Succeeded(opened));
+        EXPECT_EQ(opened.bytes, plain);
+        EXPECT_EQ(Get(reader.Get(), kSettings[0]), c.format);
+        EXPECT_EQ(Get(reader.Get(), kSettings[3]), c.compression);
+        if (c.format >= 2) {
+            EXPECT_EQ(Get(reader.Get(), kSettings[1]), c.aead);
+            EXPECT_EQ(Get(reader.Get(), kSettings[2]), c.chunk);
+        }
+
+        // A byte changed in the last chunk, tag or modification check.
+        if (c.format > 0) {
+            Bytes tampered = sealed.bytes;
+            tampered[tampered.size() - 5] ^= 0x20;
+            EXPECT_TRUE(Failed(Decrypt(reader.Get(), tampered), kCorrupted));
+        }
+    }
+
+    // What a format cannot take is refused by Encrypt, not by the setter.
+    auto o = NewPgp2();
+    SetPassword(o.Get(), L"70617373");
+    EXPECT_HR(S_OK, o->put_Format(2));
+    EXPECT_TRUE(Failed(Encrypt(o.Get(), plain), kUnsupported)); // Blowfish has 8-byte blocks
+    EXPECT_HR(S_OK, o->Init(2, 7, 4, 0));
+    EXPECT_TRUE(Succeeded(Encrypt(o.Get(), plain))); // Argon2 with format 2
+    EXPECT_HR(S_OK, o->put_Format(1));
+    EXPECT_TRUE(Failed(Encrypt(o.Get(), plain), kUnsupported)); // but not with format 1
+}

@@ -246,6 +246,25 @@ const Interface kPgp{
         {L"Dearmor", 6, kMethod, L"method Dearmor", {{"in", "BSTR", L"src"}, kOutDest}},
     }};
 
+const Interface kPgp2{
+    L"IZELCryptoPGP2",
+    &IID_IZELCryptoPGP2,
+    {
+        {L"Format", 7, kGet, L"Message format: 0 classic, 1 integrity-protected, 2 RFC 9580 AEAD, 3 LibrePGP AEAD",
+         {{"out,retval", "long*", L"Format"}}},
+        {L"Format", 7, kPut, L"Message format: 0 classic, 1 integrity-protected, 2 RFC 9580 AEAD, 3 LibrePGP AEAD",
+         {{"in", "long", L"Format"}}},
+        {L"Aead", 8, kGet, L"AEAD mode of formats 2 and 3: 1 EAX, 2 OCB, 3 GCM", {{"out,retval", "long*", L"aeadMode"}}},
+        {L"Aead", 8, kPut, L"AEAD mode of formats 2 and 3: 1 EAX, 2 OCB, 3 GCM", {{"in", "long", L"aeadMode"}}},
+        {L"ChunkSize", 9, kGet, L"AEAD chunk size octet c, 0 to 16: chunks of 2^(c+6) bytes",
+         {{"out,retval", "long*", L"octet"}}},
+        {L"ChunkSize", 9, kPut, L"AEAD chunk size octet c, 0 to 16: chunks of 2^(c+6) bytes",
+         {{"in", "long", L"octet"}}},
+        {L"Compression", 10, kGet, L"Compression: 0 none, 1 ZIP, 2 ZLIB", {{"out,retval", "long*", L"compressionId"}}},
+        {L"Compression", 10, kPut, L"Compression: 0 none, 1 ZIP, 2 ZLIB", {{"in", "long", L"compressionId"}}},
+    },
+    &kPgp};
+
 const Interface kHash{
     L"IZELCryptoHash",
     &IID_IZELCryptoHash,
@@ -314,7 +333,7 @@ const Interface kCipher{
          {{"in", "IDispatch*", L"password"}, kInSrc, kOutDest}},
     }};
 
-const Interface* const kInterfaces[] = {&kMisc, &kSymmetric, &kRsa, &kPgp, &kHash, &kCipher};
+const Interface* const kInterfaces[] = {&kMisc, &kSymmetric, &kRsa, &kPgp, &kPgp2, &kHash, &kCipher};
 
 // zelblob.dll: the shipped interface, unchanged, and the one that extends it.
 const Interface kBlobScript{
@@ -361,6 +380,7 @@ struct Coclass {
     const wchar_t* name;
     const CLSID* clsid;
     const IID* defaultInterface;
+    const IID* firstInterface = nullptr; // the one the class shipped with, when it has grown
 };
 
 const Coclass kCoclasses[] = {
@@ -371,7 +391,7 @@ const Coclass kCoclasses[] = {
     {L"ZELCryptoBlowfish", &CLSID_ZELCryptoBlowfish, &IID_IZELCryptoSymmetric},
     {L"ZELCryptoCast", &CLSID_ZELCryptoCast, &IID_IZELCryptoSymmetric},
     {L"ZELCryptoTripleDES", &CLSID_ZELCryptoTripleDES, &IID_IZELCryptoSymmetric},
-    {L"ZELCryptoPGP", &CLSID_ZELCryptoPGP, &IID_IZELCryptoPGP},
+    {L"ZELCryptoPGP", &CLSID_ZELCryptoPGP, &IID_IZELCryptoPGP2, &IID_IZELCryptoPGP},
     {L"ZELCryptoHash", &CLSID_ZELCryptoHash, &IID_IZELCryptoHash},
     {L"ZELCryptoCipher", &CLSID_ZELCryptoCipher, &IID_IZELCryptoCipher},
 };
@@ -417,6 +437,26 @@ const Enum kEnums[] = {
      L"{C1839F65-C4CB-43EC-9B71-283AE97246B7}",
      L"RSA.Keygen key sizes, in bytes",
      {{L"zelRsaKey512", 64}, {L"zelRsaKey1024", 128}, {L"zelRsaKey2048", 256}}},
+    {L"ZelPgpHashSha2",
+     L"{0B6F3E27-9D41-4C5A-8E72-3A1F6C9D4B08}",
+     L"More hash ids for PGP.Init: the SHA-2 family (OpenPGP ids)",
+     {{L"zelHashSHA256", 8}, {L"zelHashSHA384", 9}, {L"zelHashSHA512", 10}, {L"zelHashSHA224", 11}}},
+    {L"ZelS2KTypeArgon2",
+     L"{7C2D9A51-4E86-4B1F-A3D0-95E8B6F27C41}",
+     L"More string-to-key types for PGP.Init: Argon2, with PGP.Format 2",
+     {{L"zelS2KArgon2", 4}}},
+    {L"ZelPgpFormat",
+     L"{E4A81C36-2B97-4D05-8F6A-C3D1E5B09A72}",
+     L"Message formats for PGP.Format",
+     {{L"zelFormatClassic", 0}, {L"zelFormatIntegrity", 1}, {L"zelFormatRfc9580", 2}, {L"zelFormatLibrePgp", 3}}},
+    {L"ZelPgpAead",
+     L"{91F5B2C8-6D3E-4A07-B84C-2E7A0D9F3C65}",
+     L"AEAD modes for PGP.Aead",
+     {{L"zelAeadEAX", 1}, {L"zelAeadOCB", 2}, {L"zelAeadGCM", 3}}},
+    {L"ZelPgpCompression",
+     L"{3A6E0F92-C5B1-47D8-9E23-B8D4F7A16C09}",
+     L"Compression algorithms for PGP.Compression",
+     {{L"zelCompressNone", 0}, {L"zelCompressZIP", 1}, {L"zelCompressZLIB", 2}}},
 };
 
 ComPtr<ITypeInfo> InfoOf(ITypeLib* lib, REFGUID guid)
@@ -658,6 +698,13 @@ TEST_F(TypeLibrary, DispatchHalfMapsNamesToDispids)
         {&IID_IZELCryptoSymmetric, {L"filler"}, {5}},
         {&IID_IZELCryptoPGP, {L"INIT", L"Alg", L"Mode"}, {1, 1, 2}},
         {&IID_IZELCryptoPGP, {L"Password"}, {2}},
+        // The grown interface keeps the old DISPIDs and adds its own.
+        {&IID_IZELCryptoPGP2, {L"INIT", L"Alg", L"Mode"}, {1, 1, 2}},
+        {&IID_IZELCryptoPGP2, {L"dearmor"}, {6}},
+        {&IID_IZELCryptoPGP2, {L"FORMAT"}, {7}},
+        {&IID_IZELCryptoPGP2, {L"aead"}, {8}},
+        {&IID_IZELCryptoPGP2, {L"chunksize"}, {9}},
+        {&IID_IZELCryptoPGP2, {L"Compression"}, {10}},
         {&IID_IZELCryptoRSA, {L"verify", L"SRC2"}, {8, 1}},
     };
     for (const Lookup& l : lookups) {
@@ -674,7 +721,9 @@ TEST_F(TypeLibrary, DispatchHalfMapsNamesToDispids)
 TEST_F(TypeLibrary, CoclassesNameTheirDefaultInterface)
 {
     for (const Coclass& c : kCoclasses)
-        CheckCoclass(lib.Get(), c.name, *c.clsid, {c.defaultInterface});
+        CheckCoclass(lib.Get(), c.name, *c.clsid,
+                     c.firstInterface ? std::vector<const IID*>{c.defaultInterface, c.firstInterface}
+                                      : std::vector<const IID*>{c.defaultInterface});
 }
 
 TEST_F(TypeLibrary, EnumsOfNamedConstants)
