@@ -505,9 +505,11 @@ struct AeadFrame {
     }
 };
 
-// Seals n bytes into out (SealedSize(n) bytes); an empty plaintext is one
-// empty chunk.
-void SealChunks(const XAead& aead, const AeadFrame& f, const uint8_t* in, uint64_t n, uint8_t* out)
+// Seals, in place, n bytes of plaintext laid out as the sealed chunks will
+// be (chunk i at i times chunk size plus tag), writing each chunk's tag
+// behind it and the final tag at the end (SealedSize(n) bytes in all); an
+// empty plaintext is one empty chunk.
+void SealChunks(const XAead& aead, const AeadFrame& f, uint8_t* out, uint64_t n)
 {
     uint8_t nonce[16];
     uint8_t ad[21];
@@ -516,7 +518,7 @@ void SealChunks(const XAead& aead, const AeadFrame& f, const uint8_t* in, uint64
     do {
         const uint64_t length = n - done < f.chunkBytes ? n - done : f.chunkBytes;
         const uint32_t adLength = f.Chunk(index, nullptr, nonce, ad);
-        aead.Seal(nonce, f.nonceSize, ad, adLength, in + done, out, size_t(length), out + length);
+        aead.Seal(nonce, f.nonceSize, ad, adLength, out, out, size_t(length), out + length);
         out += length + kTagSize;
         done += length;
         ++index;
@@ -742,13 +744,22 @@ XBlob XPgpMessage::Encrypt(const XBlob& plaintext)
         message.Append(dataSalt);
     else
         message.AppendBytes(frame.nonce, nonceSize);
-    // The packets are built apart and sealed straight into the message.
-    XBlob inner(Fit(innerSize));
-    appendInner(inner);
+    // The packets are built in the message where the chunks go, spread
+    // apart to make room for each chunk's tag (from the last chunk back, so
+    // nothing is overwritten before it has moved), and sealed in place: no
+    // second buffer of the message's size.
     const uint32_t chunksAt = message.Length();
+    appendInner(message);
     const uint64_t sealedSize = frame.SealedSize(innerSize);
     message.SetLength(chunksAt + uint32_t(sealedSize));
-    SealChunks(*KeyedAead(aead_, cipher_, messageKey), frame, inner.Data(), innerSize, message.Data() + chunksAt);
+    uint8_t* chunks = message.Data() + chunksAt;
+    const uint64_t count = innerSize == 0 ? 1 : (innerSize + frame.chunkBytes - 1) / frame.chunkBytes;
+    for (uint64_t k = count - 1; k > 0; --k) {
+        const uint64_t from = k * frame.chunkBytes;
+        const uint64_t length = innerSize - from < frame.chunkBytes ? innerSize - from : frame.chunkBytes;
+        std::memmove(chunks + from + k * kTagSize, chunks + from, size_t(length));
+    }
+    SealChunks(*KeyedAead(aead_, cipher_, messageKey), frame, chunks, innerSize);
     Wipe(messageKey);
 
     Wipe(key_);
