@@ -61,6 +61,18 @@ Function TrySetPassword(o, b)
   TrySetPassword = Outcome()
 End Function
 
+Function TryFormat(o, value)
+  On Error Resume Next
+  o.Format = value
+  TryFormat = Outcome()
+End Function
+
+Function TryChunkSize(o, value)
+  On Error Resume Next
+  o.ChunkSize = value
+  TryChunkSize = Outcome()
+End Function
+
 Function Refusal(description)
   Refusal = "80004005 | Valdergast.ZELCryptoPGP.2 | Crypto System: " & description
 End Function
@@ -261,6 +273,40 @@ For Each n In Array(201, 202, 203)
     same o.Dearmor(Replace(d, vbCrLf, row(0))).Hex, s, n & " bytes, no checksum, " & row(1)
   Next
 Next
+
+'' ---------------------------------------------------------------- formats
+section "Format, Aead, ChunkSize, Compression: written, read back, taken from the message"
+Set o = NewPgp("formats")
+same o.Format & " " & o.Aead & " " & o.ChunkSize & " " & o.Compression, "0 2 12 0", "a fresh object's settings"
+Dim formats, f, plainText, sealed
+plainText = String(3000, "z") & "end"
+' format, AEAD mode, chunk size octet, compression
+formats = Array(Array(1, 2, 12, 1), Array(2, 1, 0, 0), Array(2, 2, 12, 2), Array(2, 3, 4, 1), Array(3, 2, 16, 0))
+For Each f In formats
+  Set o = NewPgp("formats")
+  o.Init 8, 9, 3, 16
+  o.Format = f(0)
+  o.Aead = f(1)
+  o.ChunkSize = f(2)
+  o.Compression = f(3)
+  Set sealed = o.Encrypt(TextBlob(plainText))
+  Set o2 = NewPgp("formats")
+  same o2.Decrypt(sealed).Text, plainText, "format " & f(0) & ", AEAD " & f(1) & " reads back"
+  If f(0) = 1 Then
+    same o2.Format & " " & o2.Compression, "1 " & f(3), "the reader takes the format and compression"
+  Else
+    same o2.Format & " " & o2.Aead & " " & o2.ChunkSize & " " & o2.Compression, f(0) & " " & f(1) & " " & f(2) & " " & f(3), _
+      "the reader takes the format, AEAD mode, chunk size and compression"
+  End If
+  Set d = NewBlob(Mid(sealed.Hex, 1, Len(sealed.Hex) - 10) & "00" & Right(sealed.Hex, 8))
+  same TryDecrypt(o2, d, r), Refusal("Data is corrupted - PGP"), "format " & f(0) & ": a changed byte near the end"
+Next
+Set o = NewPgp("formats")
+same TryFormat(o, 4), "80070057 | Valdergast.ZELCryptoPGP.2 | Format must be 0, 1, 2 or 3", "Format 4 is refused"
+same TryChunkSize(o, 17), "80070057 | Valdergast.ZELCryptoPGP.2 | ChunkSize must be 0 to 16", "ChunkSize 17 is refused"
+same o.Format & " " & o.ChunkSize, "0 12", "and the settings stay"
+o.Format = 2
+same TryEncrypt(o, TextBlob("x"), r), Refusal("Unsupported algorithm - PGP"), "format 2 with Blowfish"
 
 ' ---------------------------------------------------------------- refusals
 section "refusals"
