@@ -160,3 +160,99 @@ bool IsStrongProbablePrimeBase2(const XBigInt& c)
     }
     return false;
 }
+
+namespace {
+
+// A number uniformly distributed in [2, c - 2] for c >= 5: twice c's length
+// of random bytes, reduced modulo c - 3 (the bias is below 2^-bits of c).
+XBigInt RandomBase(const XBigInt& c, void (*entropy)(uint8_t*, size_t))
+{
+    const uint32_t size = uint32_t(2 * ((c.BitLength() + 7) / 8));
+    XBlob raw(size);
+    raw.SetLength(size);
+    entropy(raw.Data(), size);
+    XBigInt a;
+    a.FromBytes(raw);
+    XBigInt range(c);
+    range.SubtractSmall(3);
+    a.Modulo(range);
+    a.AddSmall(2);
+    return a;
+}
+
+// One round: c - 1 = t 2^s with t odd, a^t = 1 or some a^(t 2^i) = c - 1.
+bool MillerRabinRound(const XBigInt& c, const XBigInt& minusOne, const XBigInt& t, uint64_t s, const XBigInt& a)
+{
+    XBigInt y(a);
+    y.PowMod(t, c);
+    if (y.IsOne() || y == minusOne)
+        return true;
+    for (uint64_t i = 1; i < s; ++i) {
+        y.MulMod(y, c);
+        if (y == minusOne)
+            return true;
+        if (y.IsOne())
+            return false;
+    }
+    return false;
+}
+
+} // namespace
+
+int MillerRabinRounds(uint32_t bits)
+{
+    return bits >= 1536 ? 4 : bits >= 1024 ? 5 : 7;
+}
+
+bool IsProbablePrime(const XBigInt& c, int rounds, void (*entropy)(uint8_t* out, size_t length))
+{
+    if (c.IsEven() || c.BitLength() < 3 || (c.BitLength() == 3 && c.ModSmall(8) < 5))
+        return false;
+    if (!IsStrongProbablePrimeBase2(c))
+        return false;
+    XBigInt minusOne(c);
+    minusOne.SubtractSmall(1);
+    uint64_t s = 0;
+    while (!minusOne.TestBit(s))
+        ++s;
+    XBigInt t(minusOne);
+    t.ShiftRight(s);
+    for (int i = 0; i < rounds; ++i) {
+        if (!MillerRabinRound(c, minusOne, t, s, RandomBase(c, entropy)))
+            return false;
+    }
+    return true;
+}
+
+XBigInt RandomPrime(uint32_t bits, uint32_t e, void (*entropy)(uint8_t* out, size_t length))
+{
+    const uint32_t bytes = (bits + 7) / 8;
+    const int rounds = MillerRabinRounds(bits);
+    XBlob raw(bytes);
+    for (;;) {
+        raw.SetLength(bytes);
+        entropy(raw.Data(), bytes);
+        // Exactly `bits` bits, the top two set, odd.
+        const uint32_t topBits = bits - 8 * (bytes - 1); // 1 ... 8 bits in the first byte
+        raw.At(0) &= uint8_t((1u << topBits) - 1);
+        for (uint32_t b : {bits - 1, bits - 2})
+            raw.At(bytes - 1 - b / 8) |= uint8_t(1u << (b % 8));
+        raw.At(bytes - 1) |= 1;
+        XBigInt start;
+        start.FromBytes(raw);
+        // A prime turns up every ln(2^bits) / 2 odd numbers on average; the
+        // sieve passes about a tenth of them.  After 8 times that many the
+        // start is drawn again rather than walking on.
+        XPrimeSieve sieve(start);
+        const uint32_t limit = 8 * bits;
+        for (uint32_t tried = 0; tried < limit; ++tried) {
+            const XBigInt& c = sieve.Next();
+            if (c.BitLength() != bits)
+                break;
+            if (e > 1 && c.ModSmall(e) == 1)
+                continue;
+            if (IsProbablePrime(c, rounds, entropy))
+                return c;
+        }
+    }
+}

@@ -58,3 +58,22 @@ private:
 // The strong probable-prime test (one Miller-Rabin round) to base 2 for an
 // odd c > 2; false for anything else.
 bool IsStrongProbablePrimeBase2(const XBigInt& c);
+
+// Miller-Rabin with `rounds` bases drawn from `entropy` (uniform in
+// [2, c - 2]), after one round to base 2 that turns most composites away
+// cheaply.  False for c < 5 and for even c.
+bool IsProbablePrime(const XBigInt& c, int rounds, void (*entropy)(uint8_t* out, size_t length));
+
+// The Miller-Rabin rounds key generation runs on a prime of `bits` bits,
+// for an error probability below 2^-100 at 512 bits and the rounds of the
+// federal signature standard's table for RSA primes above (5 at 1024 bits,
+// 4 at 1536 and 2048 bits, where the error falls below 2^-112, 2^-128 and
+// 2^-144).
+int MillerRabinRounds(uint32_t bits);
+
+// A random probable prime of exactly `bits` bits (bits >= 64) with its top
+// two bits set, such that p - 1 is not divisible by the odd prime e: a
+// random odd start from `entropy` with those bits set, then the sieve's
+// candidates upwards from it, each tested by IsProbablePrime; a search that
+// would run past `bits` bits, or runs long, starts again from a new number.
+XBigInt RandomPrime(uint32_t bits, uint32_t e, void (*entropy)(uint8_t* out, size_t length));

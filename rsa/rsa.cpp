@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -610,4 +611,89 @@ void XRsa::PrivateOperation(XBigInt& x, bool crt) const
         y = std::move(results[0]);
     }
     x = std::move(y);
+}
+
+// --- Standard keys ------------------------------------------------------------
+
+void XRsa::Generate(uint32_t bits)
+{
+    if (bits < 512 || bits > 16384 || bits % 2 != 0)
+        throw std::invalid_argument("XRsa::Generate: a key size from 512 to 16384 bits, even");
+    const uint32_t half = bits / 2;
+    const uint32_t e = 65537;
+    XBigInt p, q, n, d, lambda, pm1, qm1;
+    for (;;) {
+        p = RandomPrime(half, e, entropy_);
+        q = RandomPrime(half, e, entropy_);
+        if (p < q)
+            std::swap(p, q);
+        // p and q so close that n's square root gives them away are drawn again.
+        XBigInt gap(p);
+        gap.Subtract(q);
+        if (gap.BitLength() <= half - 100)
+            continue;
+        n = p;
+        n.Multiply(q);
+        pm1 = p;
+        pm1.SubtractSmall(1);
+        qm1 = q;
+        qm1.SubtractSmall(1);
+        XBigInt g(pm1);
+        g.Gcd(qm1);
+        lambda = pm1;
+        lambda.Multiply(qm1);
+        lambda.Divide(g);
+        // e is prime and divides neither p - 1 nor q - 1: the inverse exists.
+        d = XBigInt(e);
+        d.InverseMod(lambda);
+        // A private exponent below 2^(bits / 2) is drawn again.
+        if (d.BitLength() > half && n.BitLength() == bits)
+            break;
+    }
+    XBigInt dP(d), dQ(d), qInv(q);
+    dP.Modulo(pm1);
+    dQ.Modulo(qm1);
+    qInv.InverseMod(p);
+    LoadKeyPair(n, XBigInt(e), d, p, q, dP, dQ, qInv);
+}
+
+void XRsa::LoadPublicKey(const XBigInt& n, const XBigInt& e)
+{
+    n_ = n;
+    e_ = e;
+    for (XBigInt* x : {&d_, &p_, &q_, &dP_, &dQ_, &qInv_})
+        *x = XBigInt();
+    keySize_ = ModulusBytes();
+    keyFlags_ = kHasPublicKey;
+    KeyChanged();
+}
+
+void XRsa::LoadKeyPair(const XBigInt& n, const XBigInt& e, const XBigInt& d, const XBigInt& p, const XBigInt& q,
+                       const XBigInt& dP, const XBigInt& dQ, const XBigInt& qInv)
+{
+    n_ = n;
+    e_ = e;
+    d_ = d;
+    p_ = p;
+    q_ = q;
+    dP_ = dP;
+    dQ_ = dQ;
+    qInv_ = qInv;
+    keySize_ = ModulusBytes();
+    keyFlags_ = kHasPublicKey | kHasPrivateKey;
+    KeyChanged();
+}
+
+void XRsa::ApplyPublic(XBigInt& x) const
+{
+    RequireUsableKey(kHasPublicKey);
+    x.PowMod(e_, n_);
+}
+
+void XRsa::ApplyPrivate(XBigInt& x) const
+{
+    RequireUsableKey(kHasPrivateKey);
+    if (x >= n_)
+        InvalidKey();
+    PrivateOperation(x, DecryptsWithCrt());
 }

@@ -61,6 +61,36 @@ public:
     // (p - 1)(q - 1).  Both halves are then loaded.
     void Keygen(const XBlob& seed1, const XBlob& seed2, uint32_t size);
 
+    // A fresh key pair from the engine's entropy source, for the standard
+    // schemes: n of exactly `bits` bits (512 to 16384, a multiple of 2),
+    // e = 65537, p and q probable primes of bits / 2 bits each with their
+    // top two bits set (so that n has all its bits), |p - q| above
+    // 2^(bits / 2 - 100), d = e^-1 mod lcm(p - 1, q - 1) above 2^(bits / 2),
+    // and p > q.  k becomes the byte length of n.  Other sizes throw
+    // std::invalid_argument.
+    void Generate(uint32_t bits);
+
+    // Replaces the whole key by a key read from a standard key file: the
+    // public half alone, or both halves.  k becomes the byte length of n.
+    // The numbers are taken as they are: the key file reader checks them.
+    void LoadPublicKey(const XBigInt& n, const XBigInt& e);
+    void LoadKeyPair(const XBigInt& n, const XBigInt& e, const XBigInt& d, const XBigInt& p, const XBigInt& q,
+                     const XBigInt& dP, const XBigInt& dQ, const XBigInt& qInv);
+
+    // The RSA primitives under the standard schemes, on x < n (otherwise
+    // "Invalid key" for the private one; the caller checks the public one's
+    // input).  ApplyPrivate raises "Invalid key" when the private half is
+    // missing or unusable, and goes through the same blinded and checked
+    // path as Sign and Decrypt, by the CRT when the key allows it.
+    void ApplyPublic(XBigInt& x) const;
+    void ApplyPrivate(XBigInt& x) const;
+    // Raises "Invalid key" unless the half (kHasPublicKey, kHasPrivateKey)
+    // is loaded and usable.
+    void RequireHalf(uint32_t half) const { RequireUsableKey(half); }
+    // The bytes of n: the block size of the standard schemes.
+    uint32_t ModulusBytes() const { return uint32_t((n_.BitLength() + 7) / 8); }
+    EntropySource Entropy() const { return entropy_; }
+
     // The encoding parameter of Encrypt and Decrypt: its SHA-1 digest is
     // the label at the front of every block.
     void SetIV(const XBlob& parameter);
