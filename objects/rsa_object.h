@@ -1,13 +1,15 @@
 // Valdergast.ZELCryptoRSA: key generation from two seeds, key blobs in and
-// out, encryption, decryption, signatures.  The object keeps its key halves
-// and encoding parameter for its whole life.
+// out, encryption, decryption, signatures (IZELCryptoRSA); fresh keys, PEM
+// and DER key files, PKCS #1 v1.5 and PSS signatures and OAEP over SHA-1 and
+// SHA-2 (IZELCryptoRSA2, the default, which extends it).  The object keeps
+// its key, encoding parameter and OAEP label for its whole life.
 #pragma once
 
 #include "objects/object_base.h"
 #include "rsa/rsa.h"
 #include "zelcrypto.h" // generated from server/zelcrypto.idl
 
-class CZELCryptoRSA final : public CZELCryptoObject<IZELCryptoRSA> {
+class CZELCryptoRSA final : public CZELCryptoObject<IZELCryptoRSA2> {
 public:
     explicit CZELCryptoRSA(IUnknown* outer);
 
@@ -22,6 +24,38 @@ public:
     STDMETHODIMP Sign(IDispatch* src, IDispatch** dest) override;
     STDMETHODIMP Verify(IDispatch* src1, IDispatch* src2, LONG* res) override;
 
+    // IZELCryptoRSA2
+    STDMETHODIMP Generate(LONG bits) override;
+    STDMETHODIMP ImportPem(BSTR text) override;
+    STDMETHODIMP ImportDer(IDispatch* der) override;
+    STDMETHODIMP ExportPrivatePem(BSTR* text) override;
+    STDMETHODIMP ExportPublicPem(BSTR* text) override;
+    STDMETHODIMP ExportPrivateDer(IDispatch** der) override;
+    STDMETHODIMP ExportPublicDer(IDispatch** der) override;
+    STDMETHODIMP SignPkcs1(IDispatch* data, BSTR hashName, IDispatch** signature) override;
+    STDMETHODIMP VerifyPkcs1(IDispatch* data, IDispatch* signature, BSTR hashName, LONG* result) override;
+    STDMETHODIMP SignPss(IDispatch* data, BSTR hashName, IDispatch** signature) override;
+    STDMETHODIMP VerifyPss(IDispatch* data, IDispatch* signature, BSTR hashName, LONG* result) override;
+    STDMETHODIMP EncryptOaep(IDispatch* data, BSTR hashName, IDispatch** ciphertext) override;
+    STDMETHODIMP DecryptOaep(IDispatch* data, BSTR hashName, IDispatch** plaintext) override;
+    STDMETHODIMP get_Label(IDispatch** label) override;
+    STDMETHODIMP put_Label(IDispatch* label) override;
+
+    // IZELCryptoRSA2 starts with IZELCryptoRSA's vtable: one pointer serves both.
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
+
+protected:
+    void* FindInterface(REFIID riid) override;
+
 private:
+    // Export*Pem: the text of `make`'s PEM as a BSTR.
+    template <class Make>
+    HRESULT PemOut(BSTR* text, Make&& make);
+    // Verify*: 1 or 0; only a missing blob, an unusable key or an unknown
+    // hash fails the call.
+    template <class Check>
+    HRESULT VerifyWith(IDispatch* data, IDispatch* signature, BSTR hashName, LONG* result, Check&& check);
+
     XRsa engine_;
+    XBlob label_;
 };

@@ -476,9 +476,58 @@ def aead_seeds():
     write("aead", "gcm_empty", seed(0x02 | 0x40, 0, 1, b"", b"\x00", b"", b"", b""))
 
 
+def der(tag, content):
+    n = len(content)
+    if n < 0x80:
+        return bytes([tag, n]) + content
+    body = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(body)]) + body + content
+
+
+def pem(label, data):
+    import base64
+    text = base64.b64encode(data).decode()
+    lines = [text[i:i + 64] for i in range(0, len(text), 64)]
+    return ("-----BEGIN %s-----\n%s\n-----END %s-----\n" % (label, "\n".join(lines), label)).encode()
+
+
+def rsa_keys_seeds():
+    # The key of the published OAEP example 1.1 as PKCS #8; the other files
+    # are cut from it: its RSAPrivateKey, and n and e for the public ones.
+    pkcs8 = bytes.fromhex(
+        "30820276020100300d06092a864886f70d0101010500048202603082025c02010002818100a8b3b284af8eb50b387034a860f146c4919f318763cd6c5598c8ae"
+        "4811a1e0abc4c7e0b082d693a5e7fced675cf4668512772c0cbc64a742c6c630f533c8cc72f62ae833c40bf25842e984bb78bdbf97c0107d55bdb662f5c4e0fa"
+        "b9845cb5148ef7392dd3aaff93ae1e6b667bb3d4247616d4f5ba10d4cfd226de88d39f16fb020301000102818053339cfdb79fc8466a655c7316aca85c55fd8f"
+        "6dd898fdaf119517ef4f52e8fd8e258df93fee180fa0e4ab29693cd83b152a553d4ac4d1812b8b9fa5af0e7f55fe7304df41570926f3311f15c4d65a732c4831"
+        "16ee3d3d2d0af3549ad9bf7cbfb78ad884f84d5beb04724dc7369b31def37d0cf539e9cfcdd3de653729ead5d1024100d32737e7267ffe1341b2d5c0d150a81b"
+        "586fb3132bed2f8d5262864a9cb9f30af38be448598d413a172efb802c21acf1c11c520c2f26a471dcad212eac7ca39d024100cc8853d1d54da630fac004f471"
+        "f281c7b8982d8224a490edbeb33d3e3d5cc93c4765703d1dd791642f1f116a0dd852be2419b2af72bfe9a030e860b0288b5d7702400e12bf1718e9cef5599ba1"
+        "c3882fe8046a90874eefce8f2ccc20e4f2741fb0a33a3848aec9c9305fbecbd2d76819967d4671acc6431e4037968db37878e695c102410095297b0f95a2fa67"
+        "d00707d609dfd4fc05c89dafc2ef6d6ea55bec771ea333734d9251e79082ecda866efef13c459e1a631386b7e354c899f5f112ca85d7158302404f456c502493"
+        "bdc0ed2ab756a3a6ed4d67352a697d4216e93212b127a63d5411ce6fa98d5dbefd73263e3728142743818166ed7dd63687dd2a8ca1d2f4fbd8e1")
+    pkcs1 = pkcs8[26:]
+    n_element = pkcs1[7:7 + 3 + 0x81]
+    e_element = pkcs1[7 + 3 + 0x81:7 + 3 + 0x81 + 5]
+    pkcs1_public = der(0x30, n_element + e_element)
+    algorithm = bytes.fromhex("300d06092a864886f70d0101010500")
+    spki = der(0x30, algorithm + der(0x03, b"\x00" + pkcs1_public))
+    for name, data in (("pkcs8", pkcs8), ("pkcs1", pkcs1), ("pkcs1_public", pkcs1_public), ("spki", spki)):
+        write("rsa_keys", "der_" + name, b"\x02" + data)
+    for label, data in (("PRIVATE KEY", pkcs8), ("RSA PRIVATE KEY", pkcs1), ("RSA PUBLIC KEY", pkcs1_public),
+                        ("PUBLIC KEY", spki)):
+        write("rsa_keys", "pem_" + label.lower().replace(" ", "_"), b"\x03" + b"text before\r\n" + pem(label, data))
+    # Files that are refused: cut short, a length past the end, a non-minimal
+    # integer, another algorithm, an encrypted-looking structure.
+    write("rsa_keys", "truncated", b"\x00" + pkcs8[:300])
+    write("rsa_keys", "length_past_end", b"\x00" + pkcs8[:2] + bytes([2, 0x77]) + pkcs8[4:])
+    write("rsa_keys", "non_minimal_n", b"\x00" + pkcs8[:37] + b"\x00" + pkcs8[38:])
+    write("rsa_keys", "dh_algorithm", b"\x00" + pkcs8[:11] + bytes.fromhex("2a864886f70d010301") + pkcs8[20:])
+    write("rsa_keys", "octets_after_algorithm", b"\x00" + der(0x30, algorithm + der(0x04, pkcs1)))
+
+
 SEEDS = {"cipher": cipher_seeds, "aes_modes": aes_modes_seeds, "blob": blob_seeds, "codec": codec_seeds,
          "digest": digest_seeds, "rsa": rsa_seeds, "bigint": bigint_seeds,
-         "compression": compression_seeds, "aead": aead_seeds}
+         "compression": compression_seeds, "aead": aead_seeds, "rsa_keys": rsa_keys_seeds}
 
 if __name__ == "__main__":
     for target in sys.argv[1:] or SEEDS:

@@ -56,7 +56,7 @@ struct CryptoClass {
 
 // The first eight shipped with version 2 ProgIDs; later classes count from 1.
 inline const CryptoClass kCryptoClasses[] = {
-    ZELTEST_CLASS(Misc, IZELCryptoMisc, 2),         ZELTEST_CLASS(RSA, IZELCryptoRSA, 2),
+    ZELTEST_CLASS(Misc, IZELCryptoMisc, 2),         ZELTEST_CLASS(RSA, IZELCryptoRSA2, 2),
     ZELTEST_CLASS(AES, IZELCryptoSymmetric, 2),     ZELTEST_CLASS(Twofish, IZELCryptoSymmetric, 2),
     ZELTEST_CLASS(Blowfish, IZELCryptoSymmetric, 2), ZELTEST_CLASS(Cast, IZELCryptoSymmetric, 2),
     ZELTEST_CLASS(TripleDES, IZELCryptoSymmetric, 2), ZELTEST_CLASS(PGP, IZELCryptoPGP, 2),

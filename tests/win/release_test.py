@@ -69,7 +69,7 @@ def main():
             expected = [f"{base}/{n}" for n in ("zelcrypto.dll", "zelblob.dll", "zelcrypto.tlb", "README-admin.txt", "REFERENCE.txt",
                                                 "examples/tour.vbs", "examples/tour.js",
                                                 "examples/encrypt_page.asp", "examples/hmac_webhook.vbs",
-                                                "examples/aes_gcm.js")]
+                                                "examples/aes_gcm.js", "examples/jwt.vbs")]
             check(sorted(names) == sorted(expected) and len(names) == len(set(names)),
                   f"the listing: {names}")
             entries = {name[len(base) + 1:]: archive.read(name) for name in names if name.startswith(base + "/")}
@@ -84,7 +84,7 @@ def main():
         check(tlb.startswith(b"MSFT") and tlb in entries.get("zelcrypto.dll", b"x"),
               "zelcrypto.tlb is the type library zelcrypto.dll embeds")
 
-        for name in ("tour.vbs", "tour.js", "encrypt_page.asp", "hmac_webhook.vbs", "aes_gcm.js"):
+        for name in ("tour.vbs", "tour.js", "encrypt_page.asp", "hmac_webhook.vbs", "aes_gcm.js", "jwt.vbs"):
             data = entries.get("examples/" + name, b"")
             source = read(os.path.join(ROOT, "examples", name)).replace(b"\r\n", b"\n")
             check(data.replace(b"\r\n", b"\n") == source, f"examples/{name} is the source's")

@@ -307,13 +307,23 @@ TEST_F(RsaClass, InterfacesAndTypeInformation)
     auto errors = o.As<ISupportErrorInfo>(IID_ISupportErrorInfo);
     ASSERT_TRUE(errors);
     EXPECT_HR(S_OK, errors->InterfaceSupportsErrorInfo(IID_IZELCryptoRSA));
+    EXPECT_HR(S_OK, errors->InterfaceSupportsErrorInfo(IID_IZELCryptoRSA2));
     EXPECT_FALSE(o.As<IZELCryptoSymmetric>(IID_IZELCryptoSymmetric));
+    // The new interface begins with the old one's vtable: one pointer serves
+    // both, and IDispatch is the same pointer again.
+    auto second = o.As<IZELCryptoRSA2>(IID_IZELCryptoRSA2);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(static_cast<IUnknown*>(o.Get()), static_cast<IUnknown*>(second.Get()));
+    auto dispatch = o.As<IDispatch>(IID_IDispatch);
+    ASSERT_TRUE(dispatch);
+    EXPECT_EQ(static_cast<IUnknown*>(o.Get()), static_cast<IUnknown*>(dispatch.Get()));
 
+    // Late binding sees the class's default, the new interface.
     ComPtr<ITypeInfo> info;
     ASSERT_HR(S_OK, o->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.Out()));
     TYPEATTR* attr = nullptr;
     ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
-    EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IZELCryptoRSA));
+    EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IZELCryptoRSA2));
     info->ReleaseTypeAttr(attr);
 }
 

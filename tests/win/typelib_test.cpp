@@ -333,7 +333,45 @@ const Interface kCipher{
          {{"in", "IDispatch*", L"password"}, kInSrc, kOutDest}},
     }};
 
-const Interface* const kInterfaces[] = {&kMisc, &kSymmetric, &kRsa, &kPgp, &kPgp2, &kHash, &kCipher};
+// The RSA class's second interface: IZELCryptoRSA's members first (checked
+// with kRsa), then its own.
+const Param kInData{"in", "IDispatch*", L"data"};
+const Param kInHashName{"in", "BSTR", L"hashName"};
+
+const Interface kRsa2{
+    L"IZELCryptoRSA2",
+    &IID_IZELCryptoRSA2,
+    {
+        {L"Generate", 9, kMethod, L"A fresh key from the system's generator: 1024, 2048 (0), 3072 or 4096 bits, e = 65537",
+         {{"in", "long", L"bits"}}},
+        {L"ImportPem", 10, kMethod, L"Reads a PEM key: RSA PRIVATE KEY, PRIVATE KEY, PUBLIC KEY, RSA PUBLIC KEY",
+         {{"in", "BSTR", L"text"}}},
+        {L"ImportDer", 11, kMethod, L"Reads a DER key: PKCS #1, PKCS #8 or SubjectPublicKeyInfo",
+         {{"in", "IDispatch*", L"der"}}},
+        {L"ExportPrivatePem", 12, kMethod, L"The private key as PKCS #8 PEM", {{"out,retval", "BSTR*", L"text"}}},
+        {L"ExportPublicPem", 13, kMethod, L"The public key as SubjectPublicKeyInfo PEM",
+         {{"out,retval", "BSTR*", L"text"}}},
+        {L"ExportPrivateDer", 14, kMethod, L"The private key as PKCS #8 DER", {{"out,retval", "IDispatch**", L"der"}}},
+        {L"ExportPublicDer", 15, kMethod, L"The public key as SubjectPublicKeyInfo DER",
+         {{"out,retval", "IDispatch**", L"der"}}},
+        {L"SignPkcs1", 16, kMethod, L"RSASSA-PKCS1-v1_5 signature: SHA1, SHA256, SHA384 or SHA512",
+         {kInData, kInHashName, {"out,retval", "IDispatch**", L"signature"}}},
+        {L"VerifyPkcs1", 17, kMethod, L"1 for a good RSASSA-PKCS1-v1_5 signature, else 0",
+         {kInData, {"in", "IDispatch*", L"signature"}, kInHashName, {"out,retval", "long*", L"result"}}},
+        {L"SignPss", 18, kMethod, L"RSASSA-PSS signature, MGF1 of the same hash, salt as long as the hash",
+         {kInData, kInHashName, {"out,retval", "IDispatch**", L"signature"}}},
+        {L"VerifyPss", 19, kMethod, L"1 for a good RSASSA-PSS signature of any salt length, else 0",
+         {kInData, {"in", "IDispatch*", L"signature"}, kInHashName, {"out,retval", "long*", L"result"}}},
+        {L"EncryptOaep", 20, kMethod, L"RSAES-OAEP, one block, MGF1 of the same hash, with the Label",
+         {kInData, kInHashName, {"out,retval", "IDispatch**", L"ciphertext"}}},
+        {L"DecryptOaep", 21, kMethod, L"The message of an RSAES-OAEP block",
+         {kInData, kInHashName, {"out,retval", "IDispatch**", L"plaintext"}}},
+        {L"Label", 22, kGet, L"The OAEP label (empty unless set)", {{"out,retval", "IDispatch**", L"Label"}}},
+        {L"Label", 22, kPut, L"The OAEP label (empty unless set)", {{"in", "IDispatch*", L"Label"}}},
+    },
+    &kRsa};
+
+const Interface* const kInterfaces[] = {&kMisc, &kSymmetric, &kRsa, &kPgp, &kPgp2, &kHash, &kCipher, &kRsa2};
 
 // zelblob.dll: the shipped interface, unchanged, and the one that extends it.
 const Interface kBlobScript{
@@ -385,7 +423,7 @@ struct Coclass {
 
 const Coclass kCoclasses[] = {
     {L"ZELCryptoMisc", &CLSID_ZELCryptoMisc, &IID_IZELCryptoMisc},
-    {L"ZELCryptoRSA", &CLSID_ZELCryptoRSA, &IID_IZELCryptoRSA},
+    {L"ZELCryptoRSA", &CLSID_ZELCryptoRSA, &IID_IZELCryptoRSA2, &IID_IZELCryptoRSA},
     {L"ZELCryptoAES", &CLSID_ZELCryptoAES, &IID_IZELCryptoSymmetric},
     {L"ZELCryptoTwofish", &CLSID_ZELCryptoTwofish, &IID_IZELCryptoSymmetric},
     {L"ZELCryptoBlowfish", &CLSID_ZELCryptoBlowfish, &IID_IZELCryptoSymmetric},
@@ -706,6 +744,11 @@ TEST_F(TypeLibrary, DispatchHalfMapsNamesToDispids)
         {&IID_IZELCryptoPGP2, {L"chunksize"}, {9}},
         {&IID_IZELCryptoPGP2, {L"Compression"}, {10}},
         {&IID_IZELCryptoRSA, {L"verify", L"SRC2"}, {8, 1}},
+        // The new interface reaches the old members by their old DISPIDs.
+        {&IID_IZELCryptoRSA2, {L"verify", L"SRC2"}, {8, 1}},
+        {&IID_IZELCryptoRSA2, {L"PrivateKey"}, {4}},
+        {&IID_IZELCryptoRSA2, {L"verifypss", L"Signature", L"HASHNAME"}, {19, 1, 2}},
+        {&IID_IZELCryptoRSA2, {L"label"}, {22}},
     };
     for (const Lookup& l : lookups) {
         SCOPED_TRACE(Narrow(l.names[0]));
