@@ -8,7 +8,12 @@
 #include <new>
 #include <string>
 
-CZELCryptoRSA::CZELCryptoRSA(IUnknown* outer) : CZELCryptoObject(outer, CLSID_ZELCryptoRSA) {}
+// The members of IZELCryptoRSA report errors under its IID, as they did
+// before IZELCryptoRSA2 existed; the new members under IZELCryptoRSA2's.
+CZELCryptoRSA::CZELCryptoRSA(IUnknown* outer)
+    : CZELCryptoObject(outer, CLSID_ZELCryptoRSA), identity2_{CLSID_ZELCryptoRSA, IID_IZELCryptoRSA2}
+{
+}
 
 STDMETHODIMP CZELCryptoRSA::SetIV(IDispatch* inVal)
 {
@@ -108,18 +113,6 @@ STDMETHODIMP CZELCryptoRSA::Verify(IDispatch* src1, IDispatch* src2, LONG* res)
 
 // --- IZELCryptoRSA2 -------------------------------------------------------------
 
-void* CZELCryptoRSA::FindInterface(REFIID riid)
-{
-    if (IsEqualIID(riid, IID_IZELCryptoRSA))
-        return static_cast<IZELCryptoRSA2*>(this);
-    return CZELCryptoObject::FindInterface(riid);
-}
-
-STDMETHODIMP CZELCryptoRSA::InterfaceSupportsErrorInfo(REFIID riid)
-{
-    return IsEqualIID(riid, IID_IZELCryptoRSA) || IsEqualIID(riid, IID_IZELCryptoRSA2) ? S_OK : S_FALSE;
-}
-
 STDMETHODIMP CZELCryptoRSA::Generate(LONG bits)
 {
     // 0 is the default size; 1024 is allowed for old peers, nothing else.
@@ -127,7 +120,7 @@ STDMETHODIMP CZELCryptoRSA::Generate(LONG bits)
         bits = 2048;
     if (bits != 1024 && bits != 2048 && bits != 3072 && bits != 4096)
         return E_INVALIDARG;
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({}, [&]() -> HRESULT {
         engine_.Generate(uint32_t(bits));
         return S_OK;
@@ -136,7 +129,7 @@ STDMETHODIMP CZELCryptoRSA::Generate(LONG bits)
 
 STDMETHODIMP CZELCryptoRSA::ImportPem(BSTR text)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({}, [&]() -> HRESULT {
         ImportRsaKeyPem(engine_, zel::BstrToAnsi(text));
         return S_OK;
@@ -145,7 +138,7 @@ STDMETHODIMP CZELCryptoRSA::ImportPem(BSTR text)
 
 STDMETHODIMP CZELCryptoRSA::ImportDer(IDispatch* der)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({der}, [&]() -> HRESULT {
         ImportRsaKeyDer(engine_, f.Source(0));
         return S_OK;
@@ -158,7 +151,7 @@ HRESULT CZELCryptoRSA::PemOut(BSTR* text, Make&& make)
     if (!text)
         return E_POINTER;
     *text = nullptr;
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({}, [&]() -> HRESULT {
         std::string pem = make();
         try {
@@ -182,7 +175,7 @@ STDMETHODIMP CZELCryptoRSA::ExportPublicPem(BSTR* text)
 
 STDMETHODIMP CZELCryptoRSA::ExportPrivateDer(IDispatch** der)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({}, der, Frame::kClearResult, [&]() -> HRESULT {
         f.Result().Assign(ExportRsaPrivateKeyDer(engine_));
         return S_OK;
@@ -191,7 +184,7 @@ STDMETHODIMP CZELCryptoRSA::ExportPrivateDer(IDispatch** der)
 
 STDMETHODIMP CZELCryptoRSA::ExportPublicDer(IDispatch** der)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({}, der, Frame::kClearResult, [&]() -> HRESULT {
         f.Result().Assign(ExportRsaPublicKeyDer(engine_));
         return S_OK;
@@ -200,7 +193,7 @@ STDMETHODIMP CZELCryptoRSA::ExportPublicDer(IDispatch** der)
 
 STDMETHODIMP CZELCryptoRSA::SignPkcs1(IDispatch* data, BSTR hashName, IDispatch** signature)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({data}, signature, Frame::kClearResult, [&]() -> HRESULT {
         const XHashAlgorithm& hash = FindSchemeHash(zel::BstrToAnsi(hashName).c_str());
         f.Result().Assign(::SignPkcs1(engine_, f.Source(0), hash));
@@ -214,7 +207,7 @@ HRESULT CZELCryptoRSA::VerifyWith(IDispatch* data, IDispatch* signature, BSTR ha
     if (!result)
         return E_POINTER;
     *result = 0;
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({data, signature}, [&]() -> HRESULT {
         const XHashAlgorithm& hash = FindSchemeHash(zel::BstrToAnsi(hashName).c_str());
         *result = check(f.Source(0), f.Source(1), hash) ? 1 : 0;
@@ -231,7 +224,7 @@ STDMETHODIMP CZELCryptoRSA::VerifyPkcs1(IDispatch* data, IDispatch* signature, B
 
 STDMETHODIMP CZELCryptoRSA::SignPss(IDispatch* data, BSTR hashName, IDispatch** signature)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({data}, signature, Frame::kClearResult, [&]() -> HRESULT {
         const XHashAlgorithm& hash = FindSchemeHash(zel::BstrToAnsi(hashName).c_str());
         f.Result().Assign(::SignPss(engine_, f.Source(0), hash, engine_.Entropy()));
@@ -248,7 +241,7 @@ STDMETHODIMP CZELCryptoRSA::VerifyPss(IDispatch* data, IDispatch* signature, BST
 
 STDMETHODIMP CZELCryptoRSA::EncryptOaep(IDispatch* data, BSTR hashName, IDispatch** ciphertext)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({data}, ciphertext, Frame::kClearResult, [&]() -> HRESULT {
         const XHashAlgorithm& hash = FindSchemeHash(zel::BstrToAnsi(hashName).c_str());
         engine_.RequireHalf(XRsa::kHasPublicKey);
@@ -264,7 +257,7 @@ STDMETHODIMP CZELCryptoRSA::EncryptOaep(IDispatch* data, BSTR hashName, IDispatc
 
 STDMETHODIMP CZELCryptoRSA::DecryptOaep(IDispatch* data, BSTR hashName, IDispatch** plaintext)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({data}, plaintext, Frame::kClearResult, [&]() -> HRESULT {
         const XHashAlgorithm& hash = FindSchemeHash(zel::BstrToAnsi(hashName).c_str());
         f.Result().Assign(::DecryptOaep(engine_, f.Source(0), hash, label_));
@@ -274,7 +267,7 @@ STDMETHODIMP CZELCryptoRSA::DecryptOaep(IDispatch* data, BSTR hashName, IDispatc
 
 STDMETHODIMP CZELCryptoRSA::get_Label(IDispatch** label)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({}, label, Frame::kClearResult, [&]() -> HRESULT {
         f.Result().Assign(label_);
         return S_OK;
@@ -283,7 +276,7 @@ STDMETHODIMP CZELCryptoRSA::get_Label(IDispatch** label)
 
 STDMETHODIMP CZELCryptoRSA::put_Label(IDispatch* label)
 {
-    Frame f(Identity());
+    Frame f(identity2_);
     return f.Call({label}, [&]() -> HRESULT {
         label_.Assign(f.Source(0));
         return S_OK;

@@ -9,7 +9,7 @@
 #include "rsa/rsa.h"
 #include "zelcrypto.h" // generated from server/zelcrypto.idl
 
-class CZELCryptoRSA final : public CZELCryptoObject<IZELCryptoRSA2> {
+class CZELCryptoRSA final : public CZELCryptoObject<IZELCryptoRSA2, IZELCryptoRSA> {
 public:
     explicit CZELCryptoRSA(IUnknown* outer);
 
@@ -41,11 +41,6 @@ public:
     STDMETHODIMP get_Label(IDispatch** label) override;
     STDMETHODIMP put_Label(IDispatch* label) override;
 
-    // IZELCryptoRSA2 starts with IZELCryptoRSA's vtable: one pointer serves both.
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
-
-protected:
-    void* FindInterface(REFIID riid) override;
 
 private:
     // Export*Pem: the text of `make`'s PEM as a BSTR.
@@ -56,6 +51,7 @@ private:
     template <class Check>
     HRESULT VerifyWith(IDispatch* data, IDispatch* signature, BSTR hashName, LONG* result, Check&& check);
 
+    const ClassIdentity identity2_; // the new members' error records
     XRsa engine_;
     XBlob label_;
 };

@@ -131,6 +131,20 @@ Shape Recognize(const XBlob& der)
     const XBlob lead = seq.ReadUnsigned();
     if (seq.PeekTag() == XDer::kSequence)
         return Shape::kPkcs8;
+    // Other keys in their own files: an EC private key (version 1, then the
+    // key as an OCTET STRING), a DSA private key (version 0 and five numbers).
+    if (seq.PeekTag() == XDer::kOctetString && lead.Length() == 1 && lead.At(0) == 1)
+        throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
+    if (lead.Length() == 1 && lead.At(0) == 0) {
+        XDerReader rest = seq;
+        int numbers = 0;
+        while (!rest.AtEnd() && rest.PeekTag() == XDer::kInteger && numbers < 6) {
+            rest.Read(XDer::kInteger);
+            ++numbers;
+        }
+        if (numbers == 5 && rest.AtEnd())
+            throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm, kSource);
+    }
     // version 0, n, e, d, ... or n, e: a one-byte first number is a
     // version (a one-byte n makes no key either way).
     return lead.Length() == 1 ? Shape::kPkcs1Private : Shape::kPkcs1Public;

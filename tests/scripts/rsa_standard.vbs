@@ -111,10 +111,15 @@ Sub Main()
     same rsa.SignPkcs1(data, hashName).Hex, s.Hex, hashName & " PKCS #1 v1.5 is deterministic"
     same other.VerifyPkcs1(data, FlipFirst(s), hashName), 0, hashName & " a changed signature is 0"
     same other.VerifyPss(data, s, hashName), 0, hashName & " not a PSS signature"
-    Set s = rsa.SignPss(data, hashName)
-    same other.VerifyPss(data, s, hashName), 1, hashName & " PSS verified"
-    ok rsa.SignPss(data, hashName).Hex <> s.Hex, hashName & " PSS draws a fresh salt"
-    same other.VerifyPss(TextBlob("other data"), s, hashName), 0, hashName & " PSS of other data is 0"
+    If hashName = "Sha512" Then
+      ' A salt as long as the hash: 2 * 64 + 2 bytes do not fit a 1024-bit block.
+      same TrySign(rsa, "pss", data, hashName), Refusal("Invalid key"), "PSS over SHA-512 with a 1024-bit key"
+    Else
+      Set s = rsa.SignPss(data, hashName)
+      same other.VerifyPss(data, s, hashName), 1, hashName & " PSS verified"
+      ok rsa.SignPss(data, hashName).Hex <> s.Hex, hashName & " PSS draws a fresh salt"
+      same other.VerifyPss(TextBlob("other data"), s, hashName), 0, hashName & " PSS of other data is 0"
+    End If
   Next
   same other.VerifyPkcs1(data, NewBlob("00"), "SHA256"), 0, "a one-byte signature is 0, not an error"
   same TrySign(rsa, "pkcs1", data, "MD5"), Refusal("Unsupported algorithm"), "MD5 is refused"

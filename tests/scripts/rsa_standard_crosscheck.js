@@ -5,7 +5,7 @@
 // fields, "-" for no bytes; underscores stand for blanks in error texts):
 //
 //   key        name form pem            (form: pkcs8 pkcs1 spki pkcs1_public)
-//   der        name der                 (the PKCS #8 DER of the key)
+//   der        name der pkcs8           (a DER file of the key, and its PKCS #8 DER)
 //   verify     name scheme hash data signature expected   (scheme: pkcs1 pss)
 //   sign       name scheme hash data
 //   decrypt    name hash label ciphertext plain
@@ -66,7 +66,7 @@ function run() {
         } else if (kind === "der") {
             var fromDer = new ActiveXObject("Valdergast.ZELCryptoRSA");
             fromDer.ImportDer(newBlob(f[2]));
-            same(fromDer.ExportPrivateDer().Hex, f[2], what + " DER read and written back");
+            same(fromDer.ExportPrivateDer().Hex, f[3], what + " DER read and written as PKCS #8");
         } else if (kind === "verify") {
             var data = newBlob(hexField(f[4])), sig = newBlob(f[5]);
             var expected = parseInt(f[6], 10);

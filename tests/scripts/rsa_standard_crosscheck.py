@@ -86,9 +86,11 @@ def make_keys(folder):
         pkcs1 = must("rsa", "-in", path, "-traditional")
         spki = must("pkey", "-in", path, "-pubout")
         pkcs1_public = must("rsa", "-in", path, "-RSAPublicKey_out")
-        der = must("pkey", "-in", path, "-outform", "DER")
+        der = must("pkcs8", "-topk8", "-nocrypt", "-in", path, "-outform", "DER")
+        der_pkcs1 = must("rsa", "-in", path, "-traditional", "-outform", "DER")
         keys.append({"name": f"rsa{bits}e{e}", "bits": bits, "path": path, "pkcs8": pkcs8, "pkcs1": pkcs1,
-                     "spki": spki, "pkcs1_public": pkcs1_public, "der": der})
+                     "spki": spki, "pkcs1_public": pkcs1_public, "der": der,
+                     "der_pkcs1": der_pkcs1})
     return keys
 
 
@@ -140,7 +142,8 @@ def cases_for(key, rng, folder):
     name = key["name"]
     for form in ("pkcs8", "pkcs1", "spki", "pkcs1_public"):
         lines.append(f"key {name} {form} {key[form].hex()}")
-    lines.append(f"der {name} {key['der'].hex()}")
+    lines.append(f"der {name} {key['der'].hex()} {key['der'].hex()}")
+    lines.append(f"der {name} {key['der_pkcs1'].hex()} {key['der'].hex()}")
     k = key["bits"] // 8
     for hash_name in HASHES:
         h_len = {"SHA1": 20, "SHA256": 32, "SHA384": 48, "SHA512": 64}[hash_name]
@@ -180,8 +183,19 @@ def other_files(folder):
     ec = os.path.join(folder, "ec.pem")
     must("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", ec)
     lines.append(f"refusedpem ec {open(ec, 'rb').read().hex()} Crypto_System:_Unsupported_algorithm_-_RSA")
-    ec_der = must("pkey", "-in", ec, "-outform", "DER")
-    lines.append(f"refusedder ec {ec_der.hex()} Crypto_System:_Unsupported_algorithm_-_RSA")
+    for form, der in (("ec_pkcs8", must("pkcs8", "-topk8", "-nocrypt", "-in", ec, "-outform", "DER")),
+                      ("ec_sec1", must("ec", "-in", ec, "-outform", "DER")),
+                      ("ec_public", must("pkey", "-in", ec, "-pubout", "-outform", "DER"))):
+        lines.append(f"refusedder {form} {der.hex()} Crypto_System:_Unsupported_algorithm_-_RSA")
+    ed = os.path.join(folder, "ed.pem")
+    must("genpkey", "-algorithm", "ED25519", "-out", ed)
+    lines.append(f"refusedpem ed25519 {open(ed, 'rb').read().hex()} Crypto_System:_Unsupported_algorithm_-_RSA")
+    params, dsa = os.path.join(folder, "dsaparams.pem"), os.path.join(folder, "dsa.pem")
+    must("genpkey", "-genparam", "-algorithm", "DSA", "-pkeyopt", "dsa_paramgen_bits:1024", "-out", params)
+    must("genpkey", "-paramfile", params, "-out", dsa)
+    lines.append(f"refusedpem dsa {open(dsa, 'rb').read().hex()} Crypto_System:_Unsupported_algorithm_-_RSA")
+    lines.append(f"refusedder dsa_own {must('dsa', '-in', dsa, '-outform', 'DER').hex()} "
+                 "Crypto_System:_Unsupported_algorithm_-_RSA")
     ec_pub = must("pkey", "-in", ec, "-pubout")
     lines.append(f"refusedpem ecpublic {ec_pub.hex()} Crypto_System:_Unsupported_algorithm_-_RSA")
     return lines

@@ -918,6 +918,29 @@ TEST_F(RsaClass, ArgumentsThatAreNotBlobs)
             EXPECT_EQ(res, 0);
             EXPECT_TRUE(Reported(kNotABlob, IID_IZELCryptoRSA));
         }
+        // The members of IZELCryptoRSA2 name their own interface.
+        auto o2 = o.As<IZELCryptoRSA2>(IID_IZELCryptoRSA2);
+        ASSERT_TRUE(o2);
+        BSTR sha256 = SysAllocString(L"SHA256");
+        const std::function<HRESULT()> newCalls[] = {
+            [&] { return o2->ImportDer(bad); },
+            [&] { return o2->put_Label(bad); },
+            [&] {
+                IDispatch* dest = nullptr;
+                return o2->SignPkcs1(bad, sha256, &dest);
+            },
+            [&] {
+                LONG res = 55;
+                const HRESULT hr = o2->VerifyPss(good.Get(), bad, sha256, &res);
+                EXPECT_EQ(res, 0);
+                return hr;
+            },
+        };
+        for (const auto& call : newCalls) {
+            EXPECT_HR(E_FAIL, call());
+            EXPECT_TRUE(Reported(kNotABlob, IID_IZELCryptoRSA2));
+        }
+        SysFreeString(sha256);
     }
     EXPECT_EQ(notABlob.Refs(), 1);
     EXPECT_EQ(HexOf(good.Get()), Seq(0, 8));
