@@ -71,7 +71,6 @@ COMMON = [
 ] + [("deciphered", "[%s    ]" % PLAIN)] * 5 + [
     ("deciphered", PLAIN + " (+4 filler bytes)"),
     ("Decrypt, new object", PLAIN),
-    ("private key blob", "608 bytes"),
     ("encrypted", "128 bytes"),
     ("decrypted", "The meeting moves to Thursday."),
     ("signature", "128 bytes"),
@@ -177,6 +176,12 @@ def main():
           "decrypting on the encrypting object garbles only the first (8-byte) block")
     check(re.fullmatch(r"143 bytes, 0000008000000080[0-9a-f]{8}\.\.\.", one("public key blob")) is not None,
           "a 128-byte public key blob")
+    # The private blob's items are the key's numbers without leading zero
+    # bytes: 608 bytes when every one fills its length, a byte less for each
+    # of d, dP, dQ and qInv (random keys) that happens to start with a zero.
+    private = re.fullmatch(r"(\d+) bytes", one("private key blob"))
+    check(private is not None and 604 <= int(private.group(1)) <= 608,
+          "a 128-byte key's private blob: " + one("private key blob"))
     check(one("encrypted again differs").lower() == "true", "RSA encryption is randomised")
     armor = "\n".join(lines)
     check(re.search(r"-----BEGIN PGP MESSAGE-----\n(.*\n)+?=[A-Za-z0-9+/]{4}\n-----END PGP MESSAGE-----", armor)
