@@ -16,6 +16,14 @@
 
 #include <initializer_list>
 
+// Result blobs come from the blob component's class object, kept per thread
+// from the first result on.  ReleaseBlobFactories lets go of every thread's
+// (when the module has no objects left and may be unloaded); the next result
+// blob on a thread looks the class up again.  ForgetBlobFactories does the
+// same and frees the bookkeeping, when the module unloads.
+void ReleaseBlobFactories();
+void ForgetBlobFactories();
+
 class Frame {
 public:
     enum ResultStart { kClearResult, kKeepResult };

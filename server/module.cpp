@@ -2,6 +2,7 @@
 #include "com/com_dispatch.h"
 #include "com/com_server.h"
 #include "objects/cipher_object.h"
+#include "objects/frame.h"
 #include "objects/hash_object.h"
 #include "objects/misc.h"
 #include "objects/pgp_object.h"
@@ -39,8 +40,10 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
     // On FreeLibrary (not at process exit) let go of the cached type library.
-    if (reason == DLL_PROCESS_DETACH && !reserved)
+    if (reason == DLL_PROCESS_DETACH && !reserved) {
         zel::ReleaseTypeLibrary();
+        ForgetBlobFactories();
+    }
     return TRUE;
 }
 
@@ -51,7 +54,12 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
 
 STDAPI DllCanUnloadNow()
 {
-    return zel::CanUnloadNow();
+    const HRESULT hr = zel::CanUnloadNow();
+    // No object of ours is left to create result blobs: the kept class
+    // objects must not hold the blob component once we are gone.
+    if (hr == S_OK)
+        ReleaseBlobFactories();
+    return hr;
 }
 
 STDAPI DllRegisterServer()
