@@ -2,6 +2,8 @@
 
 #include "com/com_module.h"
 
+#include <map>
+#include <utility>
 #include <vector>
 
 namespace zel {
@@ -29,6 +31,18 @@ HRESULT ModuleTypeLibrary(ITypeLib** out)
     *out = library;
     return S_OK;
 }
+
+// What InvokeDual needs to know of a method, found once per interface and
+// DISPID: the positions (script order) of its pointer parameters that are
+// not [out].  Type information and shapes live until ReleaseTypeLibrary().
+struct MethodShape {
+    std::vector<UINT> pointerIn;
+};
+
+SRWLOCK g_cacheLock = SRWLOCK_INIT;
+// Guarded by g_cacheLock.
+std::vector<std::pair<GUID, ITypeInfo*>>* g_typeInfos = nullptr;
+std::map<std::pair<ITypeInfo*, DISPID>, MethodShape>* g_shapes = nullptr;
 
 // The function description of `member` for the invocation kind in `flags`.
 FUNCDESC* FindFunction(ITypeInfo* info, DISPID member, WORD flags, ITypeInfo** owner)
@@ -81,14 +95,88 @@ private:
 
 } // namespace
 
+namespace {
+
+// The shape of `member`, worked out from the type information on first use.
+const MethodShape* ShapeOf(ITypeInfo* info, DISPID member)
+{
+    const auto key = std::make_pair(info, member);
+    AcquireSRWLockShared(&g_cacheLock);
+    if (g_shapes) {
+        const auto found = g_shapes->find(key);
+        if (found != g_shapes->end()) {
+            const MethodShape* shape = &found->second;
+            ReleaseSRWLockShared(&g_cacheLock);
+            return shape;
+        }
+    }
+    ReleaseSRWLockShared(&g_cacheLock);
+
+    MethodShape shape;
+    ITypeInfo* owner = nullptr;
+    if (FUNCDESC* desc = FindFunction(info, member, DISPATCH_METHOD, &owner)) {
+        for (UINT p = 0; p < UINT(desc->cParams); ++p) {
+            const ELEMDESC& param = desc->lprgelemdescParam[p];
+            const TYPEDESC& type = param.tdesc;
+            if (type.vt == VT_PTR && type.lptdesc && type.lptdesc->vt == VT_DISPATCH &&
+                !(param.paramdesc.wParamFlags & PARAMFLAG_FOUT))
+                shape.pointerIn.push_back(p);
+        }
+        owner->ReleaseFuncDesc(desc);
+    }
+    const MethodShape* result = nullptr;
+    AcquireSRWLockExclusive(&g_cacheLock);
+    try {
+        if (!g_shapes)
+            g_shapes = new std::map<std::pair<ITypeInfo*, DISPID>, MethodShape>;
+        result = &g_shapes->emplace(key, std::move(shape)).first->second;
+    } catch (...) {
+        result = nullptr;
+    }
+    ReleaseSRWLockExclusive(&g_cacheLock);
+    return result;
+}
+
+} // namespace
+
 HRESULT GetModuleTypeInfo(REFGUID iid, ITypeInfo** out)
 {
+    AcquireSRWLockShared(&g_cacheLock);
+    if (g_typeInfos) {
+        for (const auto& entry : *g_typeInfos) {
+            if (IsEqualGUID(entry.first, iid)) {
+                *out = entry.second;
+                entry.second->AddRef();
+                ReleaseSRWLockShared(&g_cacheLock);
+                return S_OK;
+            }
+        }
+    }
+    ReleaseSRWLockShared(&g_cacheLock);
+
     ITypeLib* library = nullptr;
     HRESULT hr = ModuleTypeLibrary(&library);
     if (FAILED(hr))
         return hr;
     hr = library->GetTypeInfoOfGuid(iid, out);
     library->Release();
+    if (FAILED(hr) || !*out)
+        return hr;
+    AcquireSRWLockExclusive(&g_cacheLock);
+    try {
+        if (!g_typeInfos)
+            g_typeInfos = new std::vector<std::pair<GUID, ITypeInfo*>>;
+        bool present = false;
+        for (const auto& entry : *g_typeInfos)
+            present = present || IsEqualGUID(entry.first, iid);
+        if (!present) {
+            g_typeInfos->emplace_back(iid, *out);
+            (*out)->AddRef();
+        }
+    } catch (...) {
+        // Not kept: looked up again next time.
+    }
+    ReleaseSRWLockExclusive(&g_cacheLock);
     return hr;
 }
 
@@ -99,6 +187,17 @@ const VARIANT* ByValueArgument(UINT parameter)
 
 void ReleaseTypeLibrary()
 {
+    AcquireSRWLockExclusive(&g_cacheLock);
+    auto* infos = std::exchange(g_typeInfos, nullptr);
+    auto* shapes = std::exchange(g_shapes, nullptr);
+    ReleaseSRWLockExclusive(&g_cacheLock);
+    delete shapes;
+    if (infos) {
+        for (const auto& entry : *infos)
+            entry.second->Release();
+        delete infos;
+    }
+
     ITypeLib* library = static_cast<ITypeLib*>(
         InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&g_typeLibrary), nullptr));
     if (library)
@@ -115,29 +214,24 @@ HRESULT InvokeDual(ITypeInfo* info, void* self, DISPID member, WORD flags, DISPP
     std::vector<UINT> slotArgs; // index in rgvarg of each slot's argument
     ByValueArguments byValue;
     if (params && params->cArgs && (flags & DISPATCH_METHOD)) {
-        ITypeInfo* owner = nullptr;
-        if (FUNCDESC* desc = FindFunction(info, member, DISPATCH_METHOD, &owner)) {
-            // Positional arguments arrive last-first in rgvarg.
-            const UINT positional = params->cArgs - params->cNamedArgs;
-            for (UINT p = 0; p < UINT(desc->cParams) && p < positional; ++p) {
-                const ELEMDESC& param = desc->lprgelemdescParam[p];
-                const TYPEDESC& type = param.tdesc;
-                const bool pointerIn = type.vt == VT_PTR && type.lptdesc && type.lptdesc->vt == VT_DISPATCH &&
-                                       !(param.paramdesc.wParamFlags & PARAMFLAG_FOUT);
-                const UINT index = params->cArgs - 1 - p;
-                const VARIANT& arg = params->rgvarg[index];
-                if (!pointerIn)
-                    continue;
-                if (V_VT(&arg) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(&arg)) {
-                    slots.push_back({V_VARIANTREF(&arg), nullptr});
-                    slotArgs.push_back(index);
-                } else if (!(V_VT(&arg) & VT_BYREF) && p < ByValueArguments::kMax) {
-                    byValue.value[p] = &arg;
-                    slots.push_back({nullptr, nullptr});
-                    slotArgs.push_back(index);
-                }
+        static const std::vector<UINT> none;
+        const MethodShape* shape = ShapeOf(info, member);
+        const std::vector<UINT>& pointerIn = shape ? shape->pointerIn : none;
+        // Positional arguments arrive last-first in rgvarg.
+        const UINT positional = params->cArgs - params->cNamedArgs;
+        for (UINT p : pointerIn) {
+            if (p >= positional)
+                break;
+            const UINT index = params->cArgs - 1 - p;
+            const VARIANT& arg = params->rgvarg[index];
+            if (V_VT(&arg) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(&arg)) {
+                slots.push_back({V_VARIANTREF(&arg), nullptr});
+                slotArgs.push_back(index);
+            } else if (!(V_VT(&arg) & VT_BYREF) && p < ByValueArguments::kMax) {
+                byValue.value[p] = &arg;
+                slots.push_back({nullptr, nullptr});
+                slotArgs.push_back(index);
             }
-            owner->ReleaseFuncDesc(desc);
         }
     }
     if (!slots.empty()) {
