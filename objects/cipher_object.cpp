@@ -265,9 +265,9 @@ STDMETHODIMP CZELCryptoCipher::Encrypt(IDispatch* src, IDispatch** dest)
             return E_INVALIDARG;
         const XBlob iv = IvForEncrypt();
         switch (mode_) {
-        case Mode::kGcm: f.Result().Assign(XAesGcm(key_).Seal(iv, aad_, plain, tagLength_)); break;
-        case Mode::kCbc: f.Result().Assign(AesCbcEncrypt(key_, iv, plain, padding_)); break;
-        case Mode::kCtr: f.Result().Assign(AesCtr(key_, iv, plain)); break;
+        case Mode::kGcm: f.Result() = XAesGcm(key_).Seal(iv, aad_, plain, tagLength_); break;
+        case Mode::kCbc: f.Result() = AesCbcEncrypt(key_, iv, plain, padding_); break;
+        case Mode::kCtr: f.Result() = AesCtr(key_, iv, plain); break;
         }
         return S_OK;
     });
@@ -285,9 +285,9 @@ STDMETHODIMP CZELCryptoCipher::Decrypt(IDispatch* src, IDispatch** dest)
             return Identity().ReportError(kIvLength, E_INVALIDARG, GUID_NULL);
         const XBlob& data = f.Source(0);
         switch (mode_) {
-        case Mode::kGcm: f.Result().Assign(XAesGcm(key_).Open(iv, aad_, data, tagLength_)); break;
-        case Mode::kCbc: f.Result().Assign(AesCbcDecrypt(key_, iv, data, padding_)); break;
-        case Mode::kCtr: f.Result().Assign(AesCtr(key_, iv, data)); break;
+        case Mode::kGcm: f.Result() = XAesGcm(key_).Open(iv, aad_, data, tagLength_); break;
+        case Mode::kCbc: f.Result() = AesCbcDecrypt(key_, iv, data, padding_); break;
+        case Mode::kCtr: f.Result() = AesCtr(key_, iv, data); break;
         }
         return S_OK;
     });
@@ -345,8 +345,8 @@ STDMETHODIMP CZELCryptoCipher::DecryptPassword(IDispatch* password, IDispatch* s
         salt.AppendBytes(file.Data() + kMagicLength, kSaltLength);
         body.AppendBytes(file.Data() + kMagicLength + kSaltLength, file.Length() - kMagicLength - kSaltLength);
         const PasswordKeys keys = DeriveFileKeys(f.Source(0), salt, iterations_, keyBytes_);
-        f.Result().Assign(mode_ == Mode::kCtr ? AesCtr(keys.key, keys.iv, body)
-                                              : AesCbcDecrypt(keys.key, keys.iv, body, padding_));
+        f.Result() = mode_ == Mode::kCtr ? AesCtr(keys.key, keys.iv, body)
+                                         : AesCbcDecrypt(keys.key, keys.iv, body, padding_);
         return S_OK;
     });
 }

@@ -50,7 +50,7 @@ STDMETHODIMP CZELCryptoHash::Hash(IDispatch* data, IDispatch** digest)
 {
     Frame f(Identity());
     return f.Call({data}, digest, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(algorithm_->oneShot(f.Source(0)));
+        f.Result() = algorithm_->oneShot(f.Source(0));
         return S_OK;
     });
 }
@@ -73,7 +73,7 @@ STDMETHODIMP CZELCryptoHash::Final(IDispatch** digest)
         // Final without Update is the digest of no bytes.
         if (!running_)
             running_ = algorithm_->newContext();
-        f.Result().Assign(running_->Finish());
+        f.Result() = running_->Finish();
         running_.reset();
         return S_OK;
     });
@@ -83,7 +83,7 @@ STDMETHODIMP CZELCryptoHash::Hmac(IDispatch* key, IDispatch* data, IDispatch** m
 {
     Frame f(Identity());
     return f.Call({key, data}, mac, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(::Hmac(*algorithm_, f.Source(0), f.Source(1)));
+        f.Result() = ::Hmac(*algorithm_, f.Source(0), f.Source(1));
         return S_OK;
     });
 }
@@ -98,7 +98,7 @@ STDMETHODIMP CZELCryptoHash::Pbkdf2(IDispatch* password, IDispatch* salt, LONG i
     if (iterations < 1 || length < 1 || length > kMaxDerivedLength)
         return E_INVALIDARG;
     return f.Call({password, salt}, derived, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(::Pbkdf2(*algorithm_, f.Source(0), f.Source(1), uint32_t(iterations), uint32_t(length)));
+        f.Result() = ::Pbkdf2(*algorithm_, f.Source(0), f.Source(1), uint32_t(iterations), uint32_t(length));
         return S_OK;
     });
 }
@@ -123,8 +123,8 @@ STDMETHODIMP CZELCryptoHash::Hkdf(IDispatch* ikm, IDispatch* salt, IDispatch* in
         return hr;
     hr = f.Run([&]() -> HRESULT {
         const XBlob none;
-        f.Result().Assign(::Hkdf(*algorithm_, f.Source(0), saltIndex ? f.Source(saltIndex) : none,
-                                 infoIndex ? f.Source(infoIndex) : none, uint32_t(length)));
+        f.Result() = ::Hkdf(*algorithm_, f.Source(0), saltIndex ? f.Source(saltIndex) : none,
+                            infoIndex ? f.Source(infoIndex) : none, uint32_t(length));
         return S_OK;
     });
     return FAILED(hr) ? hr : f.HandOut(derived);

@@ -29,7 +29,7 @@ HRESULT Digest(const ClassIdentity& identity, IDispatch* src, IDispatch** dest, 
 {
     Frame f(identity);
     return f.Call({src}, dest, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(fn(f.Source(0)));
+        f.Result() = fn(f.Source(0));
         return S_OK;
     });
 }
@@ -101,7 +101,7 @@ STDMETHODIMP CZELCryptoMisc::Random(LONG src, IDispatch** dest)
     }
     Frame f(Identity());
     return f.Call({}, dest, Frame::kKeepResult, [&]() -> HRESULT {
-        f.Result().Assign(RandomBlob(uint32_t(src)));
+        f.Result() = RandomBlob(uint32_t(src));
         return S_OK;
     });
 }
@@ -137,13 +137,13 @@ STDMETHODIMP CZELCryptoMisc::Keygen(LONG hash, LONG length, IDispatch* password,
         if (hash != 0 && (id < 1 || id > 3))
             throw XCryptoAlarm(XMessage::kUnsupportedAlgorithm);
         if (hash == 0)
-            f.Result().Assign(ExpandSeed(secret, size));
+            f.Result() = ExpandSeed(secret, size);
         else if (salted && f.Source(1).Length() > 0 && passes != 0)
-            f.Result().Assign(S2KIterated(id, size, secret, f.Source(1), uint32_t(passes)));
+            f.Result() = S2KIterated(id, size, secret, f.Source(1), uint32_t(passes));
         else if (salted && f.Source(1).Length() > 0)
-            f.Result().Assign(S2KSalted(id, size, secret, f.Source(1)));
+            f.Result() = S2KSalted(id, size, secret, f.Source(1));
         else
-            f.Result().Assign(S2KSimple(id, size, secret));
+            f.Result() = S2KSimple(id, size, secret);
         return S_OK;
     });
     return FAILED(hr) ? hr : f.HandOut(result);

@@ -30,7 +30,7 @@ STDMETHODIMP CZELCryptoPGP::Encrypt(IDispatch* src, IDispatch** dest)
 {
     Frame f(Identity());
     return f.Call({src}, dest, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(message_.Encrypt(f.Source(0)));
+        f.Result() = message_.Encrypt(f.Source(0));
         return S_OK;
     });
 }
@@ -39,7 +39,7 @@ STDMETHODIMP CZELCryptoPGP::Decrypt(IDispatch* src, IDispatch** dest)
 {
     Frame f(Identity());
     return f.Call({src}, dest, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(message_.Decrypt(f.Source(0)));
+        f.Result() = message_.Decrypt(f.Source(0));
         return S_OK;
     });
 }
@@ -65,7 +65,7 @@ STDMETHODIMP CZELCryptoPGP::Dearmor(BSTR src, IDispatch** dest)
         const std::string narrow = zel::BstrToAnsi(src);
         XBlob text;
         text.AppendBytes(narrow.data(), uint32_t(narrow.size()));
-        f.Result().Assign(::Dearmor(text));
+        f.Result() = ::Dearmor(text);
         return S_OK;
     });
 }

@@ -38,7 +38,7 @@ STDMETHODIMP CZELCryptoRSA::get_PublicKey(IDispatch** pVal)
 {
     Frame f(Identity());
     return f.Call({}, pVal, Frame::kKeepResult, [&]() -> HRESULT {
-        f.Result().Assign(engine_.ExportPublicKey());
+        f.Result() = engine_.ExportPublicKey();
         return S_OK;
     });
 }
@@ -56,7 +56,7 @@ STDMETHODIMP CZELCryptoRSA::get_PrivateKey(IDispatch** pVal)
 {
     Frame f(Identity());
     return f.Call({}, pVal, Frame::kKeepResult, [&]() -> HRESULT {
-        f.Result().Assign(engine_.ExportPrivateKey());
+        f.Result() = engine_.ExportPrivateKey();
         return S_OK;
     });
 }
@@ -74,7 +74,7 @@ STDMETHODIMP CZELCryptoRSA::Encrypt(IDispatch* src, IDispatch** dest)
 {
     Frame f(Identity());
     return f.Call({src}, dest, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(engine_.Encrypt(f.Source(0)));
+        f.Result() = engine_.Encrypt(f.Source(0));
         return S_OK;
     });
 }
@@ -83,7 +83,7 @@ STDMETHODIMP CZELCryptoRSA::Decrypt(IDispatch* src, IDispatch** dest)
 {
     Frame f(Identity());
     return f.Call({src}, dest, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(engine_.Decrypt(f.Source(0)));
+        f.Result() = engine_.Decrypt(f.Source(0));
         return S_OK;
     });
 }
@@ -92,7 +92,7 @@ STDMETHODIMP CZELCryptoRSA::Sign(IDispatch* src, IDispatch** dest)
 {
     Frame f(Identity());
     return f.Call({src}, dest, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(engine_.Sign(f.Source(0)));
+        f.Result() = engine_.Sign(f.Source(0));
         return S_OK;
     });
 }
@@ -177,7 +177,7 @@ STDMETHODIMP CZELCryptoRSA::ExportPrivateDer(IDispatch** der)
 {
     Frame f(identity2_);
     return f.Call({}, der, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(ExportRsaPrivateKeyDer(engine_));
+        f.Result() = ExportRsaPrivateKeyDer(engine_);
         return S_OK;
     });
 }
@@ -186,7 +186,7 @@ STDMETHODIMP CZELCryptoRSA::ExportPublicDer(IDispatch** der)
 {
     Frame f(identity2_);
     return f.Call({}, der, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(ExportRsaPublicKeyDer(engine_));
+        f.Result() = ExportRsaPublicKeyDer(engine_);
         return S_OK;
     });
 }
@@ -196,7 +196,7 @@ STDMETHODIMP CZELCryptoRSA::SignPkcs1(IDispatch* data, BSTR hashName, IDispatch*
     Frame f(identity2_);
     return f.Call({data}, signature, Frame::kClearResult, [&]() -> HRESULT {
         const XHashAlgorithm& hash = FindSchemeHash(zel::BstrToAnsi(hashName).c_str());
-        f.Result().Assign(::SignPkcs1(engine_, f.Source(0), hash));
+        f.Result() = ::SignPkcs1(engine_, f.Source(0), hash);
         return S_OK;
     });
 }
@@ -227,7 +227,7 @@ STDMETHODIMP CZELCryptoRSA::SignPss(IDispatch* data, BSTR hashName, IDispatch** 
     Frame f(identity2_);
     return f.Call({data}, signature, Frame::kClearResult, [&]() -> HRESULT {
         const XHashAlgorithm& hash = FindSchemeHash(zel::BstrToAnsi(hashName).c_str());
-        f.Result().Assign(::SignPss(engine_, f.Source(0), hash, engine_.Entropy()));
+        f.Result() = ::SignPss(engine_, f.Source(0), hash, engine_.Entropy());
         return S_OK;
     });
 }
@@ -250,7 +250,7 @@ STDMETHODIMP CZELCryptoRSA::EncryptOaep(IDispatch* data, BSTR hashName, IDispatc
         // than a block carries is the caller's.
         if (capacity >= 0 && int64_t(f.Source(0).Length()) > capacity)
             return E_INVALIDARG;
-        f.Result().Assign(::EncryptOaep(engine_, f.Source(0), hash, label_, engine_.Entropy()));
+        f.Result() = ::EncryptOaep(engine_, f.Source(0), hash, label_, engine_.Entropy());
         return S_OK;
     });
 }
@@ -260,7 +260,7 @@ STDMETHODIMP CZELCryptoRSA::DecryptOaep(IDispatch* data, BSTR hashName, IDispatc
     Frame f(identity2_);
     return f.Call({data}, plaintext, Frame::kClearResult, [&]() -> HRESULT {
         const XHashAlgorithm& hash = FindSchemeHash(zel::BstrToAnsi(hashName).c_str());
-        f.Result().Assign(::DecryptOaep(engine_, f.Source(0), hash, label_));
+        f.Result() = ::DecryptOaep(engine_, f.Source(0), hash, label_);
         return S_OK;
     });
 }

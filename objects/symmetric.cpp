@@ -16,7 +16,7 @@ STDMETHODIMP CZELCryptoSymmetric::get_Key(IDispatch** pVal)
 {
     Frame f(Identity());
     return f.Call({}, pVal, Frame::kKeepResult, [&]() -> HRESULT {
-        f.Result().Assign(engine_.GetKey());
+        f.Result() = engine_.GetKey();
         return S_OK;
     });
 }
@@ -34,7 +34,7 @@ STDMETHODIMP CZELCryptoSymmetric::Encrypt(IDispatch* src, IDispatch** dest)
 {
     Frame f(Identity());
     return f.Call({src}, dest, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(engine_.Encrypt(f.Source(0)));
+        f.Result() = engine_.Encrypt(f.Source(0));
         return S_OK;
     });
 }
@@ -43,7 +43,7 @@ STDMETHODIMP CZELCryptoSymmetric::Decrypt(IDispatch* src, IDispatch** dest)
 {
     Frame f(Identity());
     return f.Call({src}, dest, Frame::kClearResult, [&]() -> HRESULT {
-        f.Result().Assign(engine_.Decrypt(f.Source(0)));
+        f.Result() = engine_.Decrypt(f.Source(0));
         return S_OK;
     });
 }
