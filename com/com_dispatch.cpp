@@ -2,7 +2,9 @@
 
 #include "com/com_module.h"
 
+#include <cwchar>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -43,6 +45,12 @@ SRWLOCK g_cacheLock = SRWLOCK_INIT;
 // Guarded by g_cacheLock.
 std::vector<std::pair<GUID, ITypeInfo*>>* g_typeInfos = nullptr;
 std::map<std::pair<ITypeInfo*, DISPID>, MethodShape>* g_shapes = nullptr;
+struct KnownName {
+    ITypeInfo* info;
+    std::wstring name;
+    DISPID id;
+};
+std::vector<KnownName>* g_names = nullptr;
 
 // The function description of `member` for the invocation kind in `flags`.
 FUNCDESC* FindFunction(ITypeInfo* info, DISPID member, WORD flags, ITypeInfo** owner)
@@ -180,6 +188,37 @@ HRESULT GetModuleTypeInfo(REFGUID iid, ITypeInfo** out)
     return hr;
 }
 
+HRESULT GetIDsOfNamesKept(ITypeInfo* info, LPOLESTR* names, UINT count, DISPID* ids)
+{
+    if (count != 1 || !names || !names[0] || !ids)
+        return DispGetIDsOfNames(info, names, count, ids);
+    AcquireSRWLockShared(&g_cacheLock);
+    if (g_names) {
+        for (const KnownName& known : *g_names) {
+            // Names compare without regard to case, as the type library's lookup does.
+            if (known.info == info && _wcsicmp(known.name.c_str(), names[0]) == 0) {
+                ids[0] = known.id;
+                ReleaseSRWLockShared(&g_cacheLock);
+                return S_OK;
+            }
+        }
+    }
+    ReleaseSRWLockShared(&g_cacheLock);
+    const HRESULT hr = DispGetIDsOfNames(info, names, count, ids);
+    if (hr != S_OK)
+        return hr;
+    AcquireSRWLockExclusive(&g_cacheLock);
+    try {
+        if (!g_names)
+            g_names = new std::vector<KnownName>;
+        g_names->push_back(KnownName{info, names[0], ids[0]});
+    } catch (...) {
+        // Not kept: looked up again next time.
+    }
+    ReleaseSRWLockExclusive(&g_cacheLock);
+    return hr;
+}
+
 const VARIANT* ByValueArgument(UINT parameter)
 {
     return t_byValue && parameter < ByValueArguments::kMax ? t_byValue->value[parameter] : nullptr;
@@ -190,8 +229,10 @@ void ReleaseTypeLibrary()
     AcquireSRWLockExclusive(&g_cacheLock);
     auto* infos = std::exchange(g_typeInfos, nullptr);
     auto* shapes = std::exchange(g_shapes, nullptr);
+    auto* known = std::exchange(g_names, nullptr);
     ReleaseSRWLockExclusive(&g_cacheLock);
     delete shapes;
+    delete known;
     if (infos) {
         for (const auto& entry : *infos)
             entry.second->Release();

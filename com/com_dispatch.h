@@ -26,6 +26,10 @@ void ReleaseTypeLibrary();
 HRESULT InvokeDual(ITypeInfo* info, void* self, DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO* exception, UINT* argError);
 
+// DispGetIDsOfNames, with the DISPID of each name looked up alone (how script
+// hosts ask, once per call) kept until ReleaseTypeLibrary().
+HRESULT GetIDsOfNamesKept(ITypeInfo* info, LPOLESTR* names, UINT count, DISPID* ids);
+
 // During InvokeDual, on its thread: the value a script passed by value for
 // the pointer parameter at `parameter` (0-based, script order) that is not
 // [out]; null when that argument came by reference, or outside such a call.
@@ -58,7 +62,7 @@ public:
         ITypeInfo* info = nullptr;
         HRESULT hr = GetModuleTypeInfo(__uuidof(Itf), &info);
         if (SUCCEEDED(hr)) {
-            hr = DispGetIDsOfNames(info, names, count, ids);
+            hr = GetIDsOfNamesKept(info, names, count, ids);
             info->Release();
         }
         return hr;

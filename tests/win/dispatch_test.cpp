@@ -7,6 +7,8 @@
 // are what it does (Wine 8), checked where the server's behaviour depends on it.
 #include "support.h"
 
+#include <cwctype>
+#include <string>
 #include <vector>
 
 using namespace zeltest;
@@ -140,6 +142,43 @@ TEST_F(Dispatch, NamesAndTypeInformation)
     auto blob = NewBlob();
     EXPECT_EQ(IdOf(blob.Get(), L"hex"), 1);
     EXPECT_EQ(IdOf(blob.Get(), L"Length"), 5);
+}
+
+// Names already looked up are answered for the interface that has them, in
+// any case, and a name of another interface stays unknown.
+TEST_F(Dispatch, NamesAskedAgainKeepTheirInterface)
+{
+    struct Case {
+        const CLSID* clsid;
+        const wchar_t* name;
+        HRESULT expected;
+        DISPID id;
+    };
+    const Case cases[] = {
+        {&CLSID_ZELCryptoMisc, L"CRC32", S_OK, 4},        {&CLSID_ZELCryptoAES, L"Encrypt", S_OK, 3},
+        {&CLSID_ZELCryptoCipher, L"Encrypt", S_OK, 8},    {&CLSID_ZELCryptoRSA, L"Encrypt", S_OK, 5},
+        {&CLSID_ZELCryptoAES, L"CRC32", DISP_E_UNKNOWNNAME, 0},
+        {&CLSID_ZELCryptoMisc, L"Encrypt", DISP_E_UNKNOWNNAME, 0},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const Case& c : cases) {
+            ComPtr<IDispatch> object;
+            ASSERT_HR(S_OK, CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.OutVoid()));
+            std::wstring upper(c.name), lower(c.name);
+            for (wchar_t& ch : upper)
+                ch = wchar_t(towupper(ch));
+            for (wchar_t& ch : lower)
+                ch = wchar_t(towlower(ch));
+            for (std::wstring name : {std::wstring(c.name), upper, lower}) {
+                SCOPED_TRACE(testing::Message() << Narrow(name) << " round " << round);
+                LPOLESTR names[] = {&name[0]};
+                DISPID id = 0;
+                EXPECT_HR(c.expected, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+                if (c.expected == S_OK)
+                    EXPECT_EQ(id, c.id);
+            }
+        }
+    }
 }
 
 TEST_F(Dispatch, PackingMethodsWork)
