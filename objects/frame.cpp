@@ -75,7 +75,8 @@ HRESULT CreateBlob(IZELBlob** out)
     return hr;
 }
 
-// Lets go of every kept class object; with `forget`, also of the entries.
+// Lets go of every kept class object; with `forget` (the module unloading),
+// also of the entries, keeping the blob component loaded.
 void ReleaseFactories(bool forget)
 {
     std::vector<BlobFactory> kept;
@@ -93,7 +94,12 @@ void ReleaseFactories(bool forget)
     ReleaseSRWLockExclusive(&g_factoriesLock);
     for (BlobFactory& entry : kept) {
         entry.factory->Release();
-        FreeLibrary(entry.pin);
+        // Not under the loader lock: when the module itself is being
+        // unloaded (DllMain), the blob component keeps the reference we
+        // took and stays loaded until the process ends, rather than be
+        // unloaded from inside another DLL's unloading.
+        if (!forget)
+            FreeLibrary(entry.pin);
     }
     while (entries) {
         BlobFactory* next = entries->next;

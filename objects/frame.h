@@ -19,8 +19,9 @@
 // Result blobs come from the blob component's class object, kept per thread
 // from the first result on.  ReleaseBlobFactories lets go of every thread's
 // (when the module has no objects left and may be unloaded); the next result
-// blob on a thread looks the class up again.  ForgetBlobFactories does the
-// same and frees the bookkeeping, when the module unloads.
+// blob on a thread looks the class up again.  ForgetBlobFactories, when the
+// module unloads, releases the class objects and frees the bookkeeping, but
+// leaves the blob component loaded (no FreeLibrary under the loader lock).
 void ReleaseBlobFactories();
 void ForgetBlobFactories();
 
