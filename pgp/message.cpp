@@ -323,7 +323,7 @@ XBlob BlobOf(const uint8_t* data, uint32_t n)
 }
 
 // The bytes of a string-to-key specifier.
-XBlob EncodeS2K(const XPgpMessage::S2KSpec& s)
+XBlob EncodeS2K(const XPgpMessage::S2KParams& s)
 {
     XBlob out(24);
     out.AppendByte(s.mode);
@@ -343,7 +343,7 @@ XBlob EncodeS2K(const XPgpMessage::S2KSpec& s)
 
 // Parses a specifier at p (n bytes there); returns its length, or 0 for a
 // type whose length is unknown.  "Data is corrupted" when it is cut off.
-uint32_t DecodeS2K(const uint8_t* p, uint32_t n, XPgpMessage::S2KSpec& s)
+uint32_t DecodeS2K(const uint8_t* p, uint32_t n, XPgpMessage::S2KParams& s)
 {
     if (n < 1)
         Corrupted();
@@ -376,7 +376,7 @@ uint32_t DecodeS2K(const uint8_t* p, uint32_t n, XPgpMessage::S2KSpec& s)
 
 // Refuses a specifier this class cannot derive a key with: the type, then
 // the hash (the digests' own alarm) or Argon2's parameters.
-void CheckS2K(const XPgpMessage::S2KSpec& s)
+void CheckS2K(const XPgpMessage::S2KParams& s)
 {
     switch (s.mode) {
     case XPgpMessage::kS2KSimple:
@@ -395,7 +395,7 @@ void CheckS2K(const XPgpMessage::S2KSpec& s)
 
 } // namespace
 
-XBlob XPgpMessage::DeriveS2K(const S2KSpec& s, uint32_t length) const
+XBlob XPgpMessage::DeriveS2K(const S2KParams& s, uint32_t length) const
 {
     switch (s.mode) {
     case kS2KSimple: return S2KSimple(s.hash, length, password_);
@@ -625,20 +625,20 @@ XBlob XPgpMessage::Encrypt(const XBlob& plaintext)
             out.Append(compressed);
     };
 
-    S2KSpec spec;
-    spec.mode = s2kMode_;
-    spec.hash = hash_;
-    spec.count = count_;
-    spec.salt = salt_;
+    S2KParams params;
+    params.mode = s2kMode_;
+    params.hash = hash_;
+    params.count = count_;
+    params.salt = salt_;
     const uint32_t keySize = KeySizeById(cipher_);
-    XBlob kek = DeriveS2K(spec, keySize);
+    XBlob kek = DeriveS2K(params, keySize);
 
     if (format_ == kFormatClassic || format_ == kFormatIntegrity) {
         Wipe(key_);
         key_ = std::move(kek);
         const bool mdc = format_ == kFormatIntegrity;
         const uint32_t bs = BlockSizeById(cipher_);
-        const XBlob s2k = EncodeS2K(spec);
+        const XBlob s2k = EncodeS2K(params);
         const uint32_t sessionBody = 2 + s2k.Length();
         const uint64_t dataBody = (mdc ? 1 : 0) + uint64_t(bs) + 2 + innerSize + (mdc ? kMdcSize : 0);
         XBlob message(Fit(2 + sessionBody + PacketSize(Fit(dataBody))));
@@ -694,7 +694,7 @@ XBlob XPgpMessage::Encrypt(const XBlob& plaintext)
     XBlob sealingKey = v6 ? Hkdf(Sha256(), kek, XBlob(0), BlobOf(sessionAd, 4), keySize) : XBlob(kek);
     Wipe(kek);
 
-    const XBlob s2k = EncodeS2K(spec);
+    const XBlob s2k = EncodeS2K(params);
     const uint32_t sessionBody = (v6 ? 5 : 3) + s2k.Length() + nonceSize + keySize + kTagSize;
 
     AeadFrame frame{};
@@ -773,7 +773,7 @@ struct XPgpMessage::SessionPacket {
     uint8_t version = 4; // 0: none in the message, the held parameters
     uint8_t cipher = 0;
     uint8_t aead = 0;
-    S2KSpec s2k;
+    S2KParams s2k;
     const uint8_t* iv = nullptr;
     const uint8_t* esk = nullptr; // version 4: optional; 5 and 6: the sealed key and its tag
     uint32_t eskLength = 0;

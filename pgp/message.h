@@ -203,7 +203,7 @@ public:
     static XPgpPacketHeader ReadPacketHeader(const uint8_t* data, uint32_t available);
 
     // A string-to-key specifier as a session packet carries it.
-    struct S2KSpec {
+    struct S2KParams {
         uint8_t mode = kS2KIterated;
         uint8_t hash = 2;
         uint8_t count = 96;
@@ -225,7 +225,7 @@ private:
     // then the format's own settings, with the alarms Encrypt reports.
     void CheckWriteSettings() const;
     // The string-to-key result of `length` bytes for the password.
-    XBlob DeriveS2K(const S2KSpec& spec, uint32_t length) const;
+    XBlob DeriveS2K(const S2KParams& params, uint32_t length) const;
 
     // The literal packet for the plaintext, compressed as held.
     XBlob InnerPackets(const XBlob& plaintext) const;
