@@ -185,133 +185,252 @@ void ExpandKey(const uint8_t* key, uint32_t* subkeys, uint32_t (*sbox)[256])
 // The state words are a, b, c, d.  A pair of rounds is written without the
 // swap: the first round updates c and d from a and b, the second a and b
 // from c and d.  After eight pairs the words come out as c, d, a, b, which
-// undoes the last swap.  N blocks are run side by side so that the table
-// lookups of independent blocks overlap.
+// undoes the last swap.
+//
+// The bulk paths run several blocks side by side so that the table lookups
+// of independent blocks overlap.  The blocks are separate arguments of a
+// parameter pack expanded with fold expressions, each step written out once
+// per block at compile time: the interleave does not depend on the compiler
+// choosing to unroll a loop over lanes or keep an array of state words in
+// registers (at -O2, or with wider vector instructions enabled, GCC kept
+// such arrays in memory and ran at half the speed).
 
-struct Tables {
-    const uint32_t* s0;
-    const uint32_t* s1;
-    const uint32_t* s2;
-    const uint32_t* s3;
+#if defined(__GNUC__)
+#define ZEL_TWOFISH_INLINE inline __attribute__((always_inline))
+#define ZEL_TWOFISH_ENTRY __attribute__((noinline))
+#else
+#define ZEL_TWOFISH_INLINE inline
+#define ZEL_TWOFISH_ENTRY
+#endif
 
-    // g(x), and g of x rotated left by 8 bits.
-    uint32_t G(uint32_t x) const { return s0[x & 0xFF] ^ s1[(x >> 8) & 0xFF] ^ s2[(x >> 16) & 0xFF] ^ s3[x >> 24]; }
-    uint32_t GRotated(uint32_t x) const
-    {
-        return s0[x >> 24] ^ s1[x & 0xFF] ^ s2[(x >> 8) & 0xFF] ^ s3[(x >> 16) & 0xFF];
-    }
+// With AVX-512 enabled (-march=native on a CPU that has it) GCC 12 moves
+// state words through the 32 vector registers instead of spilling them to
+// the stack, and the rounds ran at half the speed.  The block functions are
+// compiled without it; they are entered through calls (never inlined into
+// code compiled with it) and use nothing defined outside this section.
+#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
+#define ZEL_TWOFISH_TARGET_PRAGMA 1
+#pragma GCC push_options
+#pragma GCC target("no-avx512f")
+#endif
+
+// Rotations by 1 to 31 bits.
+ZEL_TWOFISH_INLINE uint32_t RotateLeft(uint32_t x, unsigned n)
+{
+    return (x << n) | (x >> (32 - n));
+}
+
+ZEL_TWOFISH_INLINE uint32_t RotateRight(uint32_t x, unsigned n)
+{
+    return (x >> n) | (x << (32 - n));
+}
+
+struct State {
+    uint32_t a, b, c, d;
 };
 
-template <unsigned N>
-inline void EncryptCore(const Tables& t, const uint32_t* k, uint32_t (&a)[N], uint32_t (&b)[N], uint32_t (&c)[N],
-                        uint32_t (&d)[N])
+// Little-endian words of a block.  On a little-endian host a plain 32-bit
+// load or store: GCC otherwise merges the byte-wise stores of several
+// blocks into vector byte inserts when AVX-512 is enabled, which costs more
+// than the rounds.
+ZEL_TWOFISH_INLINE uint32_t LoadWord(const uint8_t* p)
 {
-    for (unsigned n = 0; n < N; ++n) {
-        a[n] ^= k[0];
-        b[n] ^= k[1];
-        c[n] ^= k[2];
-        d[n] ^= k[3];
-    }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+#else
+    return LoadLe32(p);
+#endif
+}
+
+ZEL_TWOFISH_INLINE void StoreWord(uint8_t* p, uint32_t v)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(p, &v, 4);
+#else
+    StoreLe32(p, v);
+#endif
+}
+
+// The four keyed tables, 256 words each, one after the other: one base
+// register serves all four lookups.
+//
+// g(x), and g of x rotated left by 8 bits.
+ZEL_TWOFISH_INLINE uint32_t G(const uint32_t* s, uint32_t x)
+{
+    return s[x & 0xFF] ^ s[256 + ((x >> 8) & 0xFF)] ^ s[512 + ((x >> 16) & 0xFF)] ^ s[768 + (x >> 24)];
+}
+
+ZEL_TWOFISH_INLINE uint32_t GRotated(const uint32_t* s, uint32_t x)
+{
+    return s[x >> 24] ^ s[256 + (x & 0xFF)] ^ s[512 + ((x >> 8) & 0xFF)] ^ s[768 + ((x >> 16) & 0xFF)];
+}
+
+// Encryption: round 2r updates c and d, round 2r + 1 updates a and b.
+ZEL_TWOFISH_INLINE void EncryptEven(const uint32_t* s, const uint32_t* rk, State& x)
+{
+    const uint32_t t0 = G(s, x.a);
+    const uint32_t t1 = GRotated(s, x.b);
+    x.c = RotateRight(x.c ^ (t0 + t1 + rk[0]), 1);
+    x.d = RotateLeft(x.d, 1) ^ (t0 + 2 * t1 + rk[1]);
+}
+
+ZEL_TWOFISH_INLINE void EncryptOdd(const uint32_t* s, const uint32_t* rk, State& x)
+{
+    const uint32_t t0 = G(s, x.c);
+    const uint32_t t1 = GRotated(s, x.d);
+    x.a = RotateRight(x.a ^ (t0 + t1 + rk[2]), 1);
+    x.b = RotateLeft(x.b, 1) ^ (t0 + 2 * t1 + rk[3]);
+}
+
+// Decryption undoes them in the opposite order.
+ZEL_TWOFISH_INLINE void DecryptOdd(const uint32_t* s, const uint32_t* rk, State& x)
+{
+    const uint32_t t0 = G(s, x.c);
+    const uint32_t t1 = GRotated(s, x.d);
+    x.a = RotateLeft(x.a, 1) ^ (t0 + t1 + rk[2]);
+    x.b = RotateRight(x.b ^ (t0 + 2 * t1 + rk[3]), 1);
+}
+
+ZEL_TWOFISH_INLINE void DecryptEven(const uint32_t* s, const uint32_t* rk, State& x)
+{
+    const uint32_t t0 = G(s, x.a);
+    const uint32_t t1 = GRotated(s, x.b);
+    x.c = RotateLeft(x.c, 1) ^ (t0 + t1 + rk[0]);
+    x.d = RotateRight(x.d ^ (t0 + 2 * t1 + rk[1]), 1);
+}
+
+// Whitening of a, b, c, d with k[0..3].
+ZEL_TWOFISH_INLINE void Whiten(const uint32_t* k, State& x)
+{
+    x.a ^= k[0];
+    x.b ^= k[1];
+    x.c ^= k[2];
+    x.d ^= k[3];
+}
+
+// The same for the state as it leaves the rounds (c, d, a, b).
+ZEL_TWOFISH_INLINE void WhitenSwapped(const uint32_t* k, State& x)
+{
+    x.c ^= k[0];
+    x.d ^= k[1];
+    x.a ^= k[2];
+    x.b ^= k[3];
+}
+
+// Every block of the pack through the sixteen rounds, whitening included.
+template <typename... S>
+ZEL_TWOFISH_INLINE void EncryptStates(const uint32_t* s, const uint32_t* k, S&... x)
+{
+    (Whiten(k, x), ...);
     const uint32_t* rk = k + 8;
     for (unsigned pair = 0; pair < 8; ++pair, rk += 4) {
-        for (unsigned n = 0; n < N; ++n) {
-            const uint32_t t0 = t.G(a[n]);
-            const uint32_t t1 = t.GRotated(b[n]);
-            c[n] = Rotr32(c[n] ^ (t0 + t1 + rk[0]), 1);
-            d[n] = Rotl32(d[n], 1) ^ (t0 + 2 * t1 + rk[1]);
-        }
-        for (unsigned n = 0; n < N; ++n) {
-            const uint32_t t0 = t.G(c[n]);
-            const uint32_t t1 = t.GRotated(d[n]);
-            a[n] = Rotr32(a[n] ^ (t0 + t1 + rk[2]), 1);
-            b[n] = Rotl32(b[n], 1) ^ (t0 + 2 * t1 + rk[3]);
-        }
+        (EncryptEven(s, rk, x), ...);
+        (EncryptOdd(s, rk, x), ...);
     }
-    for (unsigned n = 0; n < N; ++n) {
-        c[n] ^= k[4];
-        d[n] ^= k[5];
-        a[n] ^= k[6];
-        b[n] ^= k[7];
-    }
+    (WhitenSwapped(k + 4, x), ...);
 }
 
 // The inverse: the state enters as c, d, a, b (the order the encryption
 // leaves it in) and leaves as a, b, c, d.
-template <unsigned N>
-inline void DecryptCore(const Tables& t, const uint32_t* k, uint32_t (&a)[N], uint32_t (&b)[N], uint32_t (&c)[N],
-                        uint32_t (&d)[N])
+template <typename... S>
+ZEL_TWOFISH_INLINE void DecryptStates(const uint32_t* s, const uint32_t* k, S&... x)
 {
-    for (unsigned n = 0; n < N; ++n) {
-        c[n] ^= k[4];
-        d[n] ^= k[5];
-        a[n] ^= k[6];
-        b[n] ^= k[7];
-    }
+    (WhitenSwapped(k + 4, x), ...);
     const uint32_t* rk = k + 36;
     for (unsigned pair = 0; pair < 8; ++pair, rk -= 4) {
-        for (unsigned n = 0; n < N; ++n) {
-            const uint32_t t0 = t.G(c[n]);
-            const uint32_t t1 = t.GRotated(d[n]);
-            a[n] = Rotl32(a[n], 1) ^ (t0 + t1 + rk[2]);
-            b[n] = Rotr32(b[n] ^ (t0 + 2 * t1 + rk[3]), 1);
-        }
-        for (unsigned n = 0; n < N; ++n) {
-            const uint32_t t0 = t.G(a[n]);
-            const uint32_t t1 = t.GRotated(b[n]);
-            c[n] = Rotl32(c[n], 1) ^ (t0 + t1 + rk[0]);
-            d[n] = Rotr32(d[n] ^ (t0 + 2 * t1 + rk[1]), 1);
-        }
+        (DecryptOdd(s, rk, x), ...);
+        (DecryptEven(s, rk, x), ...);
     }
-    for (unsigned n = 0; n < N; ++n) {
-        a[n] ^= k[0];
-        b[n] ^= k[1];
-        c[n] ^= k[2];
-        d[n] ^= k[3];
-    }
+    (Whiten(k, x), ...);
 }
 
-template <unsigned N>
-inline void EncryptN(const Tables& t, const uint32_t* k, const uint8_t* in, uint8_t* out)
+ZEL_TWOFISH_INLINE State LoadPlain(const uint8_t* p)
 {
-    uint32_t a[N], b[N], c[N], d[N];
-    for (unsigned n = 0; n < N; ++n) {
-        a[n] = LoadLe32(in + 16 * n);
-        b[n] = LoadLe32(in + 16 * n + 4);
-        c[n] = LoadLe32(in + 16 * n + 8);
-        d[n] = LoadLe32(in + 16 * n + 12);
-    }
-    EncryptCore<N>(t, k, a, b, c, d);
-    for (unsigned n = 0; n < N; ++n) {
-        StoreLe32(out + 16 * n, c[n]);
-        StoreLe32(out + 16 * n + 4, d[n]);
-        StoreLe32(out + 16 * n + 8, a[n]);
-        StoreLe32(out + 16 * n + 12, b[n]);
-    }
+    return State{LoadWord(p), LoadWord(p + 4), LoadWord(p + 8), LoadWord(p + 12)};
 }
 
-template <unsigned N>
-inline void DecryptN(const Tables& t, const uint32_t* k, const uint8_t* in, uint8_t* out)
+ZEL_TWOFISH_INLINE State LoadCipher(const uint8_t* p)
 {
-    uint32_t a[N], b[N], c[N], d[N];
-    for (unsigned n = 0; n < N; ++n) {
-        c[n] = LoadLe32(in + 16 * n);
-        d[n] = LoadLe32(in + 16 * n + 4);
-        a[n] = LoadLe32(in + 16 * n + 8);
-        b[n] = LoadLe32(in + 16 * n + 12);
-    }
-    DecryptCore<N>(t, k, a, b, c, d);
-    for (unsigned n = 0; n < N; ++n) {
-        StoreLe32(out + 16 * n, a[n]);
-        StoreLe32(out + 16 * n + 4, b[n]);
-        StoreLe32(out + 16 * n + 8, c[n]);
-        StoreLe32(out + 16 * n + 12, d[n]);
-    }
+    return State{LoadWord(p + 8), LoadWord(p + 12), LoadWord(p), LoadWord(p + 4)};
 }
 
-// Blocks run side by side in the bulk paths.  Four hide most of the latency
-// of the lookup chains; more only spill registers (measured on x86-64, and
-// on 32-bit x86, where four still beat one or two despite the spills).
+ZEL_TWOFISH_INLINE void StorePlain(uint8_t* p, const State& x)
+{
+    StoreWord(p, x.a);
+    StoreWord(p + 4, x.b);
+    StoreWord(p + 8, x.c);
+    StoreWord(p + 12, x.d);
+}
+
+ZEL_TWOFISH_INLINE void StoreCipher(uint8_t* p, const State& x)
+{
+    StoreWord(p, x.c);
+    StoreWord(p + 4, x.d);
+    StoreWord(p + 8, x.a);
+    StoreWord(p + 12, x.b);
+}
+
+ZEL_TWOFISH_ENTRY void Encrypt1(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out)
+{
+    State x = LoadPlain(in);
+    EncryptStates(s, k, x);
+    StoreCipher(out, x);
+}
+
+ZEL_TWOFISH_ENTRY void Decrypt1(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out)
+{
+    State x = LoadCipher(in);
+    DecryptStates(s, k, x);
+    StorePlain(out, x);
+}
+
+// Four blocks side by side; every block is read before any is written, so
+// in and out may be the same.  Four measured best on x86-64 (three, as the
+// state of each block then fits in registers, ran about 5% slower, five or
+// more spilled too much), and on 32-bit x86 four still beat one or two.
 constexpr unsigned kLanes = 4;
+
+ZEL_TWOFISH_ENTRY void EncryptLanes(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out)
+{
+    State x0 = LoadPlain(in), x1 = LoadPlain(in + 16), x2 = LoadPlain(in + 32), x3 = LoadPlain(in + 48);
+    EncryptStates(s, k, x0, x1, x2, x3);
+    StoreCipher(out, x0);
+    StoreCipher(out + 16, x1);
+    StoreCipher(out + 32, x2);
+    StoreCipher(out + 48, x3);
+}
+
+ZEL_TWOFISH_ENTRY void DecryptLanes(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out)
+{
+    State x0 = LoadCipher(in), x1 = LoadCipher(in + 16), x2 = LoadCipher(in + 32), x3 = LoadCipher(in + 48);
+    DecryptStates(s, k, x0, x1, x2, x3);
+    StorePlain(out, x0);
+    StorePlain(out + 16, x1);
+    StorePlain(out + 32, x2);
+    StorePlain(out + 48, x3);
+}
+
+// Cipher block chaining, one block after the other; the chaining block stays
+// in registers from block to block.
+ZEL_TWOFISH_ENTRY void EncryptChained(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out,
+                                      size_t count, uint8_t* chain)
+{
+    // x holds the previous ciphertext as the rounds leave it (c, d, a, b).
+    State x = LoadCipher(chain);
+    for (size_t i = 0; i < count; ++i, in += 16, out += 16) {
+        const State p = LoadPlain(in);
+        x = State{x.c ^ p.a, x.d ^ p.b, x.a ^ p.c, x.b ^ p.d};
+        EncryptStates(s, k, x);
+        StoreCipher(out, x);
+    }
+    StoreCipher(chain, x);
+}
+
+#if ZEL_TWOFISH_TARGET_PRAGMA
+#pragma GCC pop_options
+#endif
 
 } // namespace
 
@@ -375,58 +494,34 @@ XBlob XTwofish::GetKey() const
 
 void XTwofish::EncryptBlock(const uint8_t* in, uint8_t* out) const
 {
-    const Tables t{sbox_[0], sbox_[1], sbox_[2], sbox_[3]};
-    EncryptN<1>(t, subkeys_, in, out);
+    Encrypt1(sbox_[0], subkeys_, in, out);
 }
 
 void XTwofish::DecryptBlock(const uint8_t* in, uint8_t* out) const
 {
-    const Tables t{sbox_[0], sbox_[1], sbox_[2], sbox_[3]};
-    DecryptN<1>(t, subkeys_, in, out);
+    Decrypt1(sbox_[0], subkeys_, in, out);
 }
 
 void XTwofish::EncryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const
 {
-    const Tables t{sbox_[0], sbox_[1], sbox_[2], sbox_[3]};
     size_t i = 0;
     for (; i + kLanes <= count; i += kLanes)
-        EncryptN<kLanes>(t, subkeys_, in + 16 * i, out + 16 * i);
+        EncryptLanes(sbox_[0], subkeys_, in + 16 * i, out + 16 * i);
     for (; i < count; ++i)
-        EncryptN<1>(t, subkeys_, in + 16 * i, out + 16 * i);
+        Encrypt1(sbox_[0], subkeys_, in + 16 * i, out + 16 * i);
 }
 
 void XTwofish::DecryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const
 {
-    const Tables t{sbox_[0], sbox_[1], sbox_[2], sbox_[3]};
     size_t i = 0;
     for (; i + kLanes <= count; i += kLanes)
-        DecryptN<kLanes>(t, subkeys_, in + 16 * i, out + 16 * i);
+        DecryptLanes(sbox_[0], subkeys_, in + 16 * i, out + 16 * i);
     for (; i < count; ++i)
-        DecryptN<1>(t, subkeys_, in + 16 * i, out + 16 * i);
+        Decrypt1(sbox_[0], subkeys_, in + 16 * i, out + 16 * i);
 }
 
 void XTwofish::EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const
 {
-    if (count == 0)
-        return;
-    const Tables t{sbox_[0], sbox_[1], sbox_[2], sbox_[3]};
-    // The chaining block stays in registers from block to block.
-    uint32_t x0 = LoadLe32(chain), x1 = LoadLe32(chain + 4), x2 = LoadLe32(chain + 8), x3 = LoadLe32(chain + 12);
-    for (size_t i = 0; i < count; ++i, in += 16, out += 16) {
-        uint32_t a[1] = {x0 ^ LoadLe32(in)}, b[1] = {x1 ^ LoadLe32(in + 4)};
-        uint32_t c[1] = {x2 ^ LoadLe32(in + 8)}, d[1] = {x3 ^ LoadLe32(in + 12)};
-        EncryptCore<1>(t, subkeys_, a, b, c, d);
-        x0 = c[0];
-        x1 = d[0];
-        x2 = a[0];
-        x3 = b[0];
-        StoreLe32(out, x0);
-        StoreLe32(out + 4, x1);
-        StoreLe32(out + 8, x2);
-        StoreLe32(out + 12, x3);
-    }
-    StoreLe32(chain, x0);
-    StoreLe32(chain + 4, x1);
-    StoreLe32(chain + 8, x2);
-    StoreLe32(chain + 12, x3);
+    if (count)
+        EncryptChained(sbox_[0], subkeys_, in, out, count, chain);
 }
