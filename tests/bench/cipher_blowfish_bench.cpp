@@ -1,8 +1,8 @@
 // Blowfish throughput over a 1 MiB message with a 16-byte key, electronic
 // codebook and cipher block chaining in both directions, next to OpenSSL's
-// BF (legacy provider) and nettle; and the key set-up time of each for 8-,
-// 16- and 56-byte keys (ours includes the checks of the constant tables
-// that run at every set-up).
+// BF (legacy provider), nettle and libgcrypt; and the key set-up time of
+// each for 8-, 16- and 56-byte keys (ours includes the checks of the
+// constant tables that run at every set-up).
 //
 //   bin/zel_cipher_bench --benchmark_filter=Blowfish [--benchmark_repetitions=5]
 //
@@ -17,7 +17,12 @@ namespace {
 
 struct BlowfishTraits {
     using Engine = XBlowfish;
+    static constexpr uint32_t kBlock = 8;
     static constexpr const char* kOpenSsl = "BF";
+#if ZEL_BENCH_GCRYPT
+    static constexpr int kGcrypt = GCRY_CIPHER_BLOWFISH;
+#endif
+    static void Load(Engine& engine, const XBlob& key) { engine.MakeKey(key, key.Length()); }
     using NettleContext = blowfish_ctx;
     static void NettleSetKey(NettleContext* context, const XBlob& key)
     {
@@ -34,6 +39,6 @@ struct BlowfishTraits {
     }
 };
 
-const bool registered = legacy_cipher_bench::Register<BlowfishTraits>("Blowfish", 16, {8, 16, 56});
+const bool registered = legacy_cipher_bench::Register<BlowfishTraits>("Blowfish", 16, {8, 16, 56}, {8, 16, 56});
 
 } // namespace
