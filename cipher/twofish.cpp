@@ -254,21 +254,24 @@ ZEL_TWOFISH_INLINE void StoreWord(uint8_t* p, uint32_t v)
 }
 
 // The four keyed tables, 256 words each, one after the other: one base
-// register serves all four lookups.
-//
+// register serves all four lookups, the table number an address
+// displacement.  It is written as the first of two indexes: clang turned
+// base[256 + byte] into an OR of 256 into the byte before each load.
+using Sboxes = const uint32_t (*)[256];
+
 // g(x), and g of x rotated left by 8 bits.
-ZEL_TWOFISH_INLINE uint32_t G(const uint32_t* s, uint32_t x)
+ZEL_TWOFISH_INLINE uint32_t G(Sboxes s, uint32_t x)
 {
-    return s[x & 0xFF] ^ s[256 + ((x >> 8) & 0xFF)] ^ s[512 + ((x >> 16) & 0xFF)] ^ s[768 + (x >> 24)];
+    return s[0][x & 0xFF] ^ s[1][(x >> 8) & 0xFF] ^ s[2][(x >> 16) & 0xFF] ^ s[3][x >> 24];
 }
 
-ZEL_TWOFISH_INLINE uint32_t GRotated(const uint32_t* s, uint32_t x)
+ZEL_TWOFISH_INLINE uint32_t GRotated(Sboxes s, uint32_t x)
 {
-    return s[x >> 24] ^ s[256 + (x & 0xFF)] ^ s[512 + ((x >> 8) & 0xFF)] ^ s[768 + ((x >> 16) & 0xFF)];
+    return s[0][x >> 24] ^ s[1][x & 0xFF] ^ s[2][(x >> 8) & 0xFF] ^ s[3][(x >> 16) & 0xFF];
 }
 
 // Encryption: round 2r updates c and d, round 2r + 1 updates a and b.
-ZEL_TWOFISH_INLINE void EncryptEven(const uint32_t* s, const uint32_t* rk, State& x)
+ZEL_TWOFISH_INLINE void EncryptEven(Sboxes s, const uint32_t* rk, State& x)
 {
     const uint32_t t0 = G(s, x.a);
     const uint32_t t1 = GRotated(s, x.b);
@@ -276,7 +279,7 @@ ZEL_TWOFISH_INLINE void EncryptEven(const uint32_t* s, const uint32_t* rk, State
     x.d = RotateLeft(x.d, 1) ^ (t0 + 2 * t1 + rk[1]);
 }
 
-ZEL_TWOFISH_INLINE void EncryptOdd(const uint32_t* s, const uint32_t* rk, State& x)
+ZEL_TWOFISH_INLINE void EncryptOdd(Sboxes s, const uint32_t* rk, State& x)
 {
     const uint32_t t0 = G(s, x.c);
     const uint32_t t1 = GRotated(s, x.d);
@@ -285,7 +288,7 @@ ZEL_TWOFISH_INLINE void EncryptOdd(const uint32_t* s, const uint32_t* rk, State&
 }
 
 // Decryption undoes them in the opposite order.
-ZEL_TWOFISH_INLINE void DecryptOdd(const uint32_t* s, const uint32_t* rk, State& x)
+ZEL_TWOFISH_INLINE void DecryptOdd(Sboxes s, const uint32_t* rk, State& x)
 {
     const uint32_t t0 = G(s, x.c);
     const uint32_t t1 = GRotated(s, x.d);
@@ -293,7 +296,7 @@ ZEL_TWOFISH_INLINE void DecryptOdd(const uint32_t* s, const uint32_t* rk, State&
     x.b = RotateRight(x.b ^ (t0 + 2 * t1 + rk[3]), 1);
 }
 
-ZEL_TWOFISH_INLINE void DecryptEven(const uint32_t* s, const uint32_t* rk, State& x)
+ZEL_TWOFISH_INLINE void DecryptEven(Sboxes s, const uint32_t* rk, State& x)
 {
     const uint32_t t0 = G(s, x.a);
     const uint32_t t1 = GRotated(s, x.b);
@@ -321,7 +324,7 @@ ZEL_TWOFISH_INLINE void WhitenSwapped(const uint32_t* k, State& x)
 
 // Every block of the pack through the sixteen rounds, whitening included.
 template <typename... S>
-ZEL_TWOFISH_INLINE void EncryptStates(const uint32_t* s, const uint32_t* k, S&... x)
+ZEL_TWOFISH_INLINE void EncryptStates(Sboxes s, const uint32_t* k, S&... x)
 {
     (Whiten(k, x), ...);
     const uint32_t* rk = k + 8;
@@ -335,7 +338,7 @@ ZEL_TWOFISH_INLINE void EncryptStates(const uint32_t* s, const uint32_t* k, S&..
 // The inverse: the state enters as c, d, a, b (the order the encryption
 // leaves it in) and leaves as a, b, c, d.
 template <typename... S>
-ZEL_TWOFISH_INLINE void DecryptStates(const uint32_t* s, const uint32_t* k, S&... x)
+ZEL_TWOFISH_INLINE void DecryptStates(Sboxes s, const uint32_t* k, S&... x)
 {
     (WhitenSwapped(k + 4, x), ...);
     const uint32_t* rk = k + 36;
@@ -346,14 +349,20 @@ ZEL_TWOFISH_INLINE void DecryptStates(const uint32_t* s, const uint32_t* k, S&..
     (Whiten(k, x), ...);
 }
 
-ZEL_TWOFISH_INLINE State LoadPlain(const uint8_t* p)
+ZEL_TWOFISH_INLINE void LoadPlain(State& x, const uint8_t* p)
 {
-    return State{LoadWord(p), LoadWord(p + 4), LoadWord(p + 8), LoadWord(p + 12)};
+    x.a = LoadWord(p);
+    x.b = LoadWord(p + 4);
+    x.c = LoadWord(p + 8);
+    x.d = LoadWord(p + 12);
 }
 
-ZEL_TWOFISH_INLINE State LoadCipher(const uint8_t* p)
+ZEL_TWOFISH_INLINE void LoadCipher(State& x, const uint8_t* p)
 {
-    return State{LoadWord(p + 8), LoadWord(p + 12), LoadWord(p), LoadWord(p + 4)};
+    x.c = LoadWord(p);
+    x.d = LoadWord(p + 4);
+    x.a = LoadWord(p + 8);
+    x.b = LoadWord(p + 12);
 }
 
 ZEL_TWOFISH_INLINE void StorePlain(uint8_t* p, const State& x)
@@ -372,29 +381,36 @@ ZEL_TWOFISH_INLINE void StoreCipher(uint8_t* p, const State& x)
     StoreWord(p + 12, x.b);
 }
 
-ZEL_TWOFISH_ENTRY void Encrypt1(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out)
+ZEL_TWOFISH_ENTRY void Encrypt1(Sboxes s, const uint32_t* k, const uint8_t* in, uint8_t* out)
 {
-    State x = LoadPlain(in);
+    State x;
+    LoadPlain(x, in);
     EncryptStates(s, k, x);
     StoreCipher(out, x);
 }
 
-ZEL_TWOFISH_ENTRY void Decrypt1(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out)
+ZEL_TWOFISH_ENTRY void Decrypt1(Sboxes s, const uint32_t* k, const uint8_t* in, uint8_t* out)
 {
-    State x = LoadCipher(in);
+    State x;
+    LoadCipher(x, in);
     DecryptStates(s, k, x);
     StorePlain(out, x);
 }
 
 // Four blocks side by side; every block is read before any is written, so
-// in and out may be the same.  Four measured best on x86-64 (three, as the
-// state of each block then fits in registers, ran about 5% slower, five or
-// more spilled too much), and on 32-bit x86 four still beat one or two.
+// in and out may be the same.  Four measured best on x86-64 with GCC (three,
+// whose state fits in registers, ran about 5% slower; with clang the two are
+// even; five or more spilled too much), and on 32-bit x86 four still beat
+// one or two.
 constexpr unsigned kLanes = 4;
 
-ZEL_TWOFISH_ENTRY void EncryptLanes(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out)
+ZEL_TWOFISH_ENTRY void EncryptLanes(Sboxes s, const uint32_t* k, const uint8_t* in, uint8_t* out)
 {
-    State x0 = LoadPlain(in), x1 = LoadPlain(in + 16), x2 = LoadPlain(in + 32), x3 = LoadPlain(in + 48);
+    State x0, x1, x2, x3;
+    LoadPlain(x0, in);
+    LoadPlain(x1, in + 16);
+    LoadPlain(x2, in + 32);
+    LoadPlain(x3, in + 48);
     EncryptStates(s, k, x0, x1, x2, x3);
     StoreCipher(out, x0);
     StoreCipher(out + 16, x1);
@@ -402,9 +418,13 @@ ZEL_TWOFISH_ENTRY void EncryptLanes(const uint32_t* s, const uint32_t* k, const 
     StoreCipher(out + 48, x3);
 }
 
-ZEL_TWOFISH_ENTRY void DecryptLanes(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out)
+ZEL_TWOFISH_ENTRY void DecryptLanes(Sboxes s, const uint32_t* k, const uint8_t* in, uint8_t* out)
 {
-    State x0 = LoadCipher(in), x1 = LoadCipher(in + 16), x2 = LoadCipher(in + 32), x3 = LoadCipher(in + 48);
+    State x0, x1, x2, x3;
+    LoadCipher(x0, in);
+    LoadCipher(x1, in + 16);
+    LoadCipher(x2, in + 32);
+    LoadCipher(x3, in + 48);
     DecryptStates(s, k, x0, x1, x2, x3);
     StorePlain(out, x0);
     StorePlain(out + 16, x1);
@@ -414,13 +434,14 @@ ZEL_TWOFISH_ENTRY void DecryptLanes(const uint32_t* s, const uint32_t* k, const 
 
 // Cipher block chaining, one block after the other; the chaining block stays
 // in registers from block to block.
-ZEL_TWOFISH_ENTRY void EncryptChained(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out,
+ZEL_TWOFISH_ENTRY void EncryptChained(Sboxes s, const uint32_t* k, const uint8_t* in, uint8_t* out,
                                       size_t count, uint8_t* chain)
 {
     // x holds the previous ciphertext as the rounds leave it (c, d, a, b).
-    State x = LoadCipher(chain);
+    State x, p;
+    LoadCipher(x, chain);
     for (size_t i = 0; i < count; ++i, in += 16, out += 16) {
-        const State p = LoadPlain(in);
+        LoadPlain(p, in);
         x = State{x.c ^ p.a, x.d ^ p.b, x.a ^ p.c, x.b ^ p.d};
         EncryptStates(s, k, x);
         StoreCipher(out, x);
@@ -494,34 +515,34 @@ XBlob XTwofish::GetKey() const
 
 void XTwofish::EncryptBlock(const uint8_t* in, uint8_t* out) const
 {
-    Encrypt1(sbox_[0], subkeys_, in, out);
+    Encrypt1(sbox_, subkeys_, in, out);
 }
 
 void XTwofish::DecryptBlock(const uint8_t* in, uint8_t* out) const
 {
-    Decrypt1(sbox_[0], subkeys_, in, out);
+    Decrypt1(sbox_, subkeys_, in, out);
 }
 
 void XTwofish::EncryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const
 {
     size_t i = 0;
     for (; i + kLanes <= count; i += kLanes)
-        EncryptLanes(sbox_[0], subkeys_, in + 16 * i, out + 16 * i);
+        EncryptLanes(sbox_, subkeys_, in + 16 * i, out + 16 * i);
     for (; i < count; ++i)
-        Encrypt1(sbox_[0], subkeys_, in + 16 * i, out + 16 * i);
+        Encrypt1(sbox_, subkeys_, in + 16 * i, out + 16 * i);
 }
 
 void XTwofish::DecryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const
 {
     size_t i = 0;
     for (; i + kLanes <= count; i += kLanes)
-        DecryptLanes(sbox_[0], subkeys_, in + 16 * i, out + 16 * i);
+        DecryptLanes(sbox_, subkeys_, in + 16 * i, out + 16 * i);
     for (; i < count; ++i)
-        Decrypt1(sbox_[0], subkeys_, in + 16 * i, out + 16 * i);
+        Decrypt1(sbox_, subkeys_, in + 16 * i, out + 16 * i);
 }
 
 void XTwofish::EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const
 {
     if (count)
-        EncryptChained(sbox_[0], subkeys_, in, out, count, chain);
+        EncryptChained(sbox_, subkeys_, in, out, count, chain);
 }
