@@ -1,5 +1,7 @@
 #include "cipher/aes.h"
 
+#include "cipher/aes_modes_x86.h"
+
 #include "core/alarm.h"
 #include "core/bytes.h"
 #include "core/wipe.h"
@@ -595,4 +597,38 @@ void XAes::EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, u
     }
 #endif
     EncryptChainedPortable(enc_, rounds_, in, out, count, chain);
+}
+
+void XAes::DecryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const
+{
+#if ZEL_AES_MODES_X86
+    if (count && UseAesNi()) {
+        aes_modes_x86::CbcDecryptBlocks(ActiveEngine() == AesEngine::kVaes, *this, chain, in, out, count);
+        std::memcpy(chain, in + 16 * (count - 1), 16);
+        return;
+    }
+#endif
+    XBlockCipher::DecryptBlocksChained(in, out, count, chain);
+}
+
+void XAes::CfbEncryptBlocks(const uint8_t* in, uint8_t* out, size_t count, uint8_t* feedback) const
+{
+#if ZEL_AES_MODES_X86
+    if (UseAesNi()) {
+        aes_modes_x86::CfbEncryptBlocks(*this, feedback, in, out, count);
+        return;
+    }
+#endif
+    XBlockCipher::CfbEncryptBlocks(in, out, count, feedback);
+}
+
+void XAes::CfbDecryptBlocks(const uint8_t* in, uint8_t* out, size_t count, uint8_t* feedback) const
+{
+#if ZEL_AES_MODES_X86
+    if (UseAesNi()) {
+        aes_modes_x86::CfbDecryptBlocks(ActiveEngine() == AesEngine::kVaes, *this, feedback, in, out, count);
+        return;
+    }
+#endif
+    XBlockCipher::CfbDecryptBlocks(in, out, count, feedback);
 }

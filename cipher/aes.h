@@ -7,8 +7,9 @@
 // may switch between them with AesSelectEngine.  Both use the same key
 // schedules and give identical results, so the switch may happen at any time,
 // even between two calls on one keyed engine.  A third choice, the AES
-// instructions on 256-bit vectors, matters only to the modes in aes_modes.h
-// (XAes's own functions run as with kAesNi).
+// instructions on 256-bit vectors, matters to the modes in aes_modes.h and to
+// XAes's chained and feedback functions where blocks are independent (CBC
+// and CFB deciphering); the other functions run as with kAesNi.
 #pragma once
 
 #include "cipher/block_cipher.h"
@@ -56,6 +57,12 @@ public:
     void EncryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const override;
     void DecryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const override;
     void EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const override;
+    // With the AES instructions these run their own loops (cipher/aes_modes_x86.*):
+    // deciphering eight blocks a group (sixteen on 256-bit vectors), the XOR
+    // with the previous ciphertext block folded into the last round key.
+    void DecryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const override;
+    void CfbEncryptBlocks(const uint8_t* in, uint8_t* out, size_t count, uint8_t* feedback) const override;
+    void CfbDecryptBlocks(const uint8_t* in, uint8_t* out, size_t count, uint8_t* feedback) const override;
 
     // 10, 12 or 14 once a key is loaded.
     uint32_t Rounds() const { return rounds_; }

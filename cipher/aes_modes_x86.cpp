@@ -97,6 +97,20 @@ struct Counter128 {
     }
 };
 
+// N blocks through the middle rounds, the first round key already added
+// and the last round left to the caller (the overload's third argument only
+// picks it).
+template <uint32_t Rounds, size_t N>
+ZEL_X86_MODES_INLINE void EncryptLanes(const __m128i* k, __m128i* b, __m128i)
+{
+#pragma GCC unroll 13
+    for (uint32_t r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
+        for (size_t i = 0; i < N; ++i)
+            b[i] = _mm_aesenc_si128(b[i], k[r]);
+    }
+}
+
 // N blocks through all rounds, the first round key already added.
 template <uint32_t Rounds, size_t N>
 ZEL_X86_MODES_INLINE void EncryptLanes(const __m128i* k, __m128i* b)
@@ -249,6 +263,82 @@ ZEL_X86_MODES_INLINE void CbcDecrypt(const uint32_t* schedule, const uint8_t* iv
         Store(out, _mm_aesdeclast_si128(b, _mm_xor_si128(k[Rounds], previous)));
         previous = c;
     }
+}
+
+// CFB deciphering: block i is c_i XOR E(c_(i-1)), the feedback block
+// standing in for c_(-1); the XOR goes into the last round key.  Every
+// ciphertext block of a group is read before any output block is written,
+// so that in may equal out; `previous` carries the last one.
+template <uint32_t Rounds, size_t N>
+ZEL_X86_MODES_INLINE void CfbDecryptLanes(const __m128i* k, __m128i& previous, const uint8_t* in, uint8_t* out)
+{
+    __m128i b[N];
+    b[0] = _mm_xor_si128(previous, k[0]);
+#pragma GCC unroll 8
+    for (size_t i = 1; i < N; ++i)
+        b[i] = _mm_xor_si128(Load(in + 16 * (i - 1)), k[0]);
+    EncryptLanes<Rounds, N>(k, b, k[Rounds]);
+    // EncryptLanes leaves the last round undone (see below): here it takes
+    // the ciphertext XOR the last round key.
+#pragma GCC unroll 8
+    for (size_t i = 0; i < N; ++i)
+        b[i] = _mm_aesenclast_si128(b[i], _mm_xor_si128(k[Rounds], Load(in + 16 * i)));
+    previous = Load(in + 16 * (N - 1));
+#pragma GCC unroll 8
+    for (size_t i = 0; i < N; ++i)
+        Store(out + 16 * i, b[i]);
+}
+
+template <uint32_t Rounds>
+ZEL_X86_MODES_INLINE void CfbDecrypt(const uint32_t* schedule, uint8_t* feedback, const uint8_t* in, uint8_t* out,
+                                     size_t blocks)
+{
+    __m128i k[Rounds + 1];
+    LoadRoundKeys<Rounds>(schedule, k);
+    __m128i previous = Load(feedback);
+    for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes)
+        CfbDecryptLanes<Rounds, kLanes>(k, previous, in, out);
+    if (blocks >= 4) {
+        CfbDecryptLanes<Rounds, 4>(k, previous, in, out);
+        blocks -= 4;
+        in += 64;
+        out += 64;
+    }
+    for (; blocks > 0; --blocks, in += 16, out += 16)
+        CfbDecryptLanes<Rounds, 1>(k, previous, in, out);
+    Store(feedback, previous);
+}
+
+// CFB enciphering, one block after another: c_i = p_i XOR E(c_(i-1)).  The
+// next block enters round 1 as c_i XOR the first round key, which is the
+// last round of this block under (last round key XOR p_i XOR first round
+// key): the three XORs are worked out beside the rounds, and the chain from
+// one block to the next is the AESENC chain alone.
+template <uint32_t Rounds>
+ZEL_X86_MODES_INLINE void CfbEncrypt(const uint32_t* schedule, uint8_t* feedback, const uint8_t* in, uint8_t* out,
+                                     size_t blocks)
+{
+    if (blocks == 0)
+        return;
+    __m128i k[Rounds + 1];
+    LoadRoundKeys<Rounds>(schedule, k);
+    const __m128i lastAndFirst = _mm_xor_si128(k[Rounds], k[0]);
+    __m128i s = _mm_xor_si128(Load(feedback), k[0]);
+    __m128i c;
+    for (;;) {
+        const __m128i p = Load(in);
+#pragma GCC unroll 13
+        for (uint32_t r = 1; r < Rounds; ++r)
+            s = _mm_aesenc_si128(s, k[r]);
+        c = _mm_aesenclast_si128(s, _mm_xor_si128(k[Rounds], p));
+        Store(out, c);
+        if (--blocks == 0)
+            break;
+        s = _mm_aesenclast_si128(s, _mm_xor_si128(lastAndFirst, p));
+        in += 16;
+        out += 16;
+    }
+    Store(feedback, c);
 }
 
 } // namespace narrow
@@ -508,6 +598,41 @@ ZEL_VAES_INLINE void CbcDecrypt(const uint32_t* schedule, const uint8_t* iv, con
     narrow::CbcDecrypt<Rounds>(schedule, chain, in, out, blocks);
 }
 
+// CFB deciphering on pairs: the pair of keystream inputs of a pair is one
+// unaligned load 16 bytes back (the first pair of a group takes the block
+// before the group from a register).  All loads of a group come before its
+// stores, so that in may equal out.
+template <uint32_t Rounds>
+ZEL_VAES_INLINE void CfbDecrypt(const uint32_t* schedule, uint8_t* feedback, const uint8_t* in, uint8_t* out,
+                                size_t blocks)
+{
+    __m256i k[Rounds + 1];
+    LoadRoundKeys<Rounds>(schedule, k);
+    __m128i previous = narrow::Load(feedback);
+    for (; blocks >= 2 * kPairs; blocks -= 2 * kPairs, in += 32 * kPairs, out += 32 * kPairs) {
+        __m256i b[kPairs];
+        b[0] = _mm256_xor_si256(_mm256_inserti128_si256(_mm256_castsi128_si256(previous), narrow::Load(in), 1), k[0]);
+#pragma GCC unroll 8
+        for (size_t j = 1; j < kPairs; ++j)
+            b[j] = _mm256_xor_si256(Load2(in + 32 * j - 16), k[0]);
+#pragma GCC unroll 13
+        for (uint32_t r = 1; r < Rounds; ++r) {
+#pragma GCC unroll 8
+            for (size_t j = 0; j < kPairs; ++j)
+                b[j] = _mm256_aesenc_epi128(b[j], k[r]);
+        }
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j)
+            b[j] = _mm256_aesenclast_epi128(b[j], _mm256_xor_si256(k[Rounds], Load2(in + 32 * j)));
+        previous = narrow::Load(in + 32 * kPairs - 16);
+#pragma GCC unroll 8
+        for (size_t j = 0; j < kPairs; ++j)
+            Store2(out + 32 * j, b[j]);
+    }
+    narrow::Store(feedback, previous);
+    narrow::CfbDecrypt<Rounds>(schedule, feedback, in, out, blocks);
+}
+
 } // namespace wide
 
 #define ZEL_BY_ROUNDS(rounds, call)                                                                    \
@@ -548,6 +673,30 @@ ZEL_VAES_ENTRY void WideCbcDecrypt(const XAes& aes, const uint8_t* iv, const uin
                                    size_t blocks)
 {
 #define ZEL_CALL(R) wide::CbcDecrypt<R>(aes.DecryptionRoundKeys(), iv, in, out, blocks)
+    ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+}
+
+ZEL_X86_MODES_ENTRY void NarrowCfbDecrypt(const XAes& aes, uint8_t* feedback, const uint8_t* in, uint8_t* out,
+                                          size_t blocks)
+{
+#define ZEL_CALL(R) narrow::CfbDecrypt<R>(aes.EncryptionRoundKeys(), feedback, in, out, blocks)
+    ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+}
+
+ZEL_VAES_ENTRY void WideCfbDecrypt(const XAes& aes, uint8_t* feedback, const uint8_t* in, uint8_t* out,
+                                   size_t blocks)
+{
+#define ZEL_CALL(R) wide::CfbDecrypt<R>(aes.EncryptionRoundKeys(), feedback, in, out, blocks)
+    ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
+#undef ZEL_CALL
+}
+
+ZEL_X86_MODES_ENTRY void NarrowCfbEncrypt(const XAes& aes, uint8_t* feedback, const uint8_t* in, uint8_t* out,
+                                          size_t blocks)
+{
+#define ZEL_CALL(R) narrow::CfbEncrypt<R>(aes.EncryptionRoundKeys(), feedback, in, out, blocks)
     ZEL_BY_ROUNDS(aes.Rounds(), ZEL_CALL);
 #undef ZEL_CALL
 }
@@ -618,6 +767,20 @@ void CbcDecryptBlocks(bool wide, const XAes& aes, const uint8_t* iv, const uint8
         WideCbcDecrypt(aes, iv, in, out, blocks);
     else
         NarrowCbcDecrypt(aes, iv, in, out, blocks);
+}
+
+void CfbDecryptBlocks(bool wide, const XAes& aes, uint8_t* feedback, const uint8_t* in, uint8_t* out,
+                      size_t blocks)
+{
+    if (wide)
+        WideCfbDecrypt(aes, feedback, in, out, blocks);
+    else
+        NarrowCfbDecrypt(aes, feedback, in, out, blocks);
+}
+
+void CfbEncryptBlocks(const XAes& aes, uint8_t* feedback, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    NarrowCfbEncrypt(aes, feedback, in, out, blocks);
 }
 
 } // namespace aes_modes_x86

@@ -33,5 +33,12 @@ void GcmBlocks(bool wide, bool encrypt, const XAes& aes, const XGhashKey& key, u
 void CbcDecryptBlocks(bool wide, const XAes& aes, const uint8_t* iv, const uint8_t* in, uint8_t* out,
                       size_t blocks);
 
+// CFB with a full-block shift (OpenPGP's between resyncs) from `feedback`,
+// which ends as the last ciphertext block; in may equal out.  Enciphering
+// is one block after another whatever the width.
+void CfbDecryptBlocks(bool wide, const XAes& aes, uint8_t* feedback, const uint8_t* in, uint8_t* out,
+                      size_t blocks);
+void CfbEncryptBlocks(const XAes& aes, uint8_t* feedback, const uint8_t* in, uint8_t* out, size_t blocks);
+
 } // namespace aes_modes_x86
 #endif

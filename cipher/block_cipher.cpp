@@ -23,6 +23,21 @@ void XorInto(uint8_t* target, const uint8_t* other, size_t n)
         target[i] ^= other[i];
 }
 
+// out[i] = a[i] ^ b[i] for n bytes (out may be a or b).
+void XorTo(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t n)
+{
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        x ^= y;
+        std::memcpy(out + i, &x, 8);
+    }
+    for (; i < n; ++i)
+        out[i] = uint8_t(a[i] ^ b[i]);
+}
+
 } // namespace
 
 XBlockCipher::~XBlockCipher()
@@ -55,6 +70,77 @@ void XBlockCipher::EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t 
         EncryptBlock(work, chain);
         std::memcpy(out + i * b, chain, b);
     }
+}
+
+void XBlockCipher::DecryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const
+{
+    if (count == 0)
+        return;
+    const uint32_t b = BlockSize();
+    DecryptBlocks(in, out, count);
+    // Plaintext block i is D(c_i) XOR c_(i-1), the chaining block standing in for c_(-1).
+    XorInto(out, chain, b);
+    XorInto(out + b, in, (count - 1) * b);
+    std::memcpy(chain, in + (count - 1) * b, b);
+}
+
+namespace {
+
+// Blocks of keystream worked out per EncryptBlocks call by the CFB defaults.
+constexpr size_t kCfbRunBlocks = 256;
+
+} // namespace
+
+void XBlockCipher::CfbEncryptBlocks(const uint8_t* in, uint8_t* out, size_t count, uint8_t* feedback) const
+{
+    // x[i+1] = E(C[i]) = E(P[i] XOR x[i]): cipher block chaining of the
+    // plaintext with x[0] = E(feedback) as the chaining block, so the
+    // chaining call yields the keystream of each next block.
+    if (count == 0)
+        return;
+    const uint32_t b = BlockSize();
+    uint8_t x[kMaxBlockSize];
+    uint8_t next[kCfbRunBlocks * kMaxBlockSize];
+    EncryptBlock(feedback, x);
+    while (count) {
+        const size_t run = count < kCfbRunBlocks ? count : kCfbRunBlocks;
+        uint8_t chain[kMaxBlockSize];
+        std::memcpy(chain, x, b);
+        EncryptBlocksChained(in, next, run, chain);
+        // C[0] = P[0] XOR x; C[k] = P[k] XOR next[k-1]; in may equal out.
+        XorTo(out, in, x, b);
+        XorTo(out + b, in + b, next, (run - 1) * b);
+        std::memcpy(x, chain, b);
+        in += run * b;
+        out += run * b;
+        count -= run;
+    }
+    std::memcpy(feedback, out - b, b);
+    SecureWipe(next, sizeof next);
+    SecureWipe(x, sizeof x);
+}
+
+void XBlockCipher::CfbDecryptBlocks(const uint8_t* in, uint8_t* out, size_t count, uint8_t* feedback) const
+{
+    // ks[k] = E(C[k-1]), C[-1] being the feedback register.
+    if (count == 0)
+        return;
+    const uint32_t b = BlockSize();
+    uint8_t ks[kCfbRunBlocks * kMaxBlockSize];
+    while (count) {
+        const size_t run = count < kCfbRunBlocks ? count : kCfbRunBlocks;
+        std::memcpy(ks, feedback, b);
+        std::memcpy(ks + b, in, (run - 1) * b);
+        // The last ciphertext block of the run, taken before out (which may
+        // be in) is written.
+        std::memcpy(feedback, in + (run - 1) * b, b);
+        EncryptBlocks(ks, ks, run);
+        XorTo(out, in, ks, run * b);
+        in += run * b;
+        out += run * b;
+        count -= run;
+    }
+    SecureWipe(ks, sizeof ks);
 }
 
 void XBlockCipher::Setup(int32_t newMode, uint32_t newFiller)
@@ -134,15 +220,13 @@ XBlob XBlockCipher::Decrypt(const XBlob& source)
     result.SetLength(length);
     uint8_t* out = result.Data();
     const uint8_t* in = source.Data();
-    DecryptBlocks(in, out, length / b);
     if (mode == kModeEcb) {
+        DecryptBlocks(in, out, length / b);
         // The chaining block ends as the last plaintext block.
         std::memcpy(chain_, out + length - b, b);
     } else {
-        // Plaintext block i is D(c_i) XOR c_(i-1), the chaining block standing in for c_(-1).
-        XorInto(out, chain_, b);
-        XorInto(out + b, in, length - b);
-        std::memcpy(chain_, in + length - b, b);
+        // The chaining block ends as the last ciphertext block.
+        DecryptBlocksChained(in, out, length / b, chain_);
     }
     return result;
 }

@@ -41,6 +41,19 @@ public:
     virtual void DecryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const;
     // Cipher block chaining: out_i = E(in_i XOR chain), chain = out_i.
     virtual void EncryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const;
+    // Cipher block chaining, deciphering: out_i = D(in_i) XOR chain, chain =
+    // in_i.  in and out do not overlap.  By default DecryptBlocks and a pass
+    // of XORs; an engine with a faster path folds the XOR into its rounds.
+    virtual void DecryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, uint8_t* chain) const;
+    // Cipher feedback with a full-block shift, over whole blocks (in and out
+    // may be the same, never partly overlapping).  Enciphering: out_i = in_i
+    // XOR E(feedback), feedback = out_i; deciphering: out_i = in_i XOR
+    // E(feedback), feedback = in_i.  Deciphering is parallel (every keystream
+    // block is E of a known ciphertext block): by default it goes through
+    // EncryptBlocks in runs; enciphering is a chain, by default through
+    // EncryptBlocksChained.
+    virtual void CfbEncryptBlocks(const uint8_t* in, uint8_t* out, size_t count, uint8_t* feedback) const;
+    virtual void CfbDecryptBlocks(const uint8_t* in, uint8_t* out, size_t count, uint8_t* feedback) const;
 
     // Mode 2 for 2, mode 1 for anything else; a zero chaining block; filler = low 8 bits.
     void Setup(int32_t mode, uint32_t filler);

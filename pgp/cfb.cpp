@@ -4,25 +4,12 @@
 
 #include <cstring>
 
-// Decrypting, the keystream of block i is E(C[i-1]) (E(feedback) for the
-// first), all known in advance: one EncryptBlocks call per run of blocks.
-// Encrypting, x[i+1] = E(C[i]) = E(P[i] ^ x[i]), which is cipher block
-// chaining of the plaintext with x[0] = E(feedback) as the chaining block:
-// EncryptBlocksChained yields the keystream of each next block.  After a
-// run the feedback register holds the last ciphertext block and the position
-// is 0, exactly where the byte-wise reference would stand.
-
-namespace {
-
-constexpr size_t kRunBlocks = 256;
-
-void XorBlock(const uint8_t* a, const uint8_t* b, uint8_t* out, uint32_t n)
-{
-    for (uint32_t j = 0; j < n; ++j)
-        out[j] = a[j] ^ b[j];
-}
-
-} // namespace
+// Between resyncs, runs of whole blocks starting at position 0 are plain
+// CFB with a full-block shift: the engine's CfbEncryptBlocks and
+// CfbDecryptBlocks take them (deciphering in parallel, every keystream block
+// being E of a known ciphertext block; AES runs them on its own loops).
+// After a run the feedback register holds the last ciphertext block and the
+// position is 0, exactly where the byte-wise reference would stand.
 
 XPgpCfb::XPgpCfb(std::unique_ptr<XBlockCipher> engine)
     : engine_(std::move(engine)), blockSize_(engine_->BlockSize())
@@ -53,30 +40,9 @@ void XPgpCfb::Encrypt(const uint8_t* in, uint8_t* out, size_t n)
     for (; i < n && position_ != 0; ++i)
         out[i] = Byte(in[i], true);
 
-    size_t blocks = (n - i) / bs;
-    if (blocks) {
-        // x: the keystream of the current block; the engine's chaining call
-        // turns it into the keystream of the block after each one.
-        uint8_t x[XBlockCipher::kMaxBlockSize];
-        uint8_t next[kRunBlocks * XBlockCipher::kMaxBlockSize];
-        engine_->EncryptBlock(feedback_, x);
-        while (blocks) {
-            const size_t run = blocks < kRunBlocks ? blocks : kRunBlocks;
-            uint8_t chain[XBlockCipher::kMaxBlockSize];
-            std::memcpy(chain, x, bs);
-            engine_->EncryptBlocksChained(in + i, next, run, chain);
-            // C[0] = P[0] ^ x; C[k] = P[k] ^ next[k-1]; in may equal out.
-            XorBlock(in + i, x, out + i, bs);
-            for (size_t k = 1; k < run; ++k)
-                XorBlock(in + i + k * bs, next + (k - 1) * bs, out + i + k * bs, bs);
-            std::memcpy(x, chain, bs);
-            i += run * bs;
-            blocks -= run;
-        }
-        std::memcpy(feedback_, out + i - bs, bs);
-        SecureWipe(next, sizeof next);
-        SecureWipe(x, sizeof x);
-    }
+    const size_t blocks = (n - i) / bs;
+    engine_->CfbEncryptBlocks(in + i, out + i, blocks, feedback_);
+    i += blocks * bs;
 
     for (; i < n; ++i)
         out[i] = Byte(in[i], true);
@@ -89,25 +55,9 @@ void XPgpCfb::Decrypt(const uint8_t* in, uint8_t* out, size_t n)
     for (; i < n && position_ != 0; ++i)
         out[i] = Byte(in[i], false);
 
-    size_t blocks = (n - i) / bs;
-    if (blocks) {
-        // ks[k] = E(C[k-1]), C[-1] being the feedback register.
-        uint8_t ks[kRunBlocks * XBlockCipher::kMaxBlockSize];
-        while (blocks) {
-            const size_t run = blocks < kRunBlocks ? blocks : kRunBlocks;
-            std::memcpy(ks, feedback_, bs);
-            std::memcpy(ks + bs, in + i, (run - 1) * bs);
-            // The last ciphertext block of the run, taken before out (which
-            // may be in) is written.
-            std::memcpy(feedback_, in + i + (run - 1) * bs, bs);
-            engine_->EncryptBlocks(ks, ks, run);
-            for (size_t k = 0; k < run * bs; ++k)
-                out[i + k] = in[i + k] ^ ks[k];
-            i += run * bs;
-            blocks -= run;
-        }
-        SecureWipe(ks, sizeof ks);
-    }
+    const size_t blocks = (n - i) / bs;
+    engine_->CfbDecryptBlocks(in + i, out + i, blocks, feedback_);
+    i += blocks * bs;
 
     for (; i < n; ++i)
         out[i] = Byte(in[i], false);
