@@ -372,6 +372,38 @@ ZEL_AESNI_ENTRY void EncryptChainedAesNi(const uint32_t* rk, uint32_t rounds, co
         Chained<14>(rk, in, out, count, chain);
 }
 
+// The key expansion of ExpandKey with SubWord done by AESKEYGENASSIST
+// (whose lowest word is SubWord of the second) and InvMixColumns by AESIMC:
+// no table is indexed by key bytes, and a key is ready in a few hundred
+// cycles, which matters to the modes that take a fresh key per message.
+ZEL_AESNI_INLINE uint32_t SubWordAesNi(uint32_t w)
+{
+    return uint32_t(_mm_cvtsi128_si32(_mm_aeskeygenassist_si128(_mm_set_epi32(0, 0, int(w), 0), 0)));
+}
+
+ZEL_AESNI_ENTRY void ExpandKeyAesNi(const uint8_t* key, uint32_t rounds, uint32_t* enc, uint32_t* dec)
+{
+    const uint32_t nk = (rounds - 6);
+    const uint32_t total = 4 * (rounds + 1);
+    for (uint32_t i = 0; i < nk; ++i)
+        enc[i] = LoadLe32(key + 4 * i);
+    uint8_t rcon = 1;
+    for (uint32_t i = nk; i < total; ++i) {
+        uint32_t t = enc[i - 1];
+        if (i % nk == 0) {
+            t = SubWordAesNi(Rotl32(t, 24)) ^ rcon;
+            rcon = Xtime(rcon);
+        } else if (nk > 6 && i % nk == 4) {
+            t = SubWordAesNi(t);
+        }
+        enc[i] = enc[i - nk] ^ t;
+    }
+    for (uint32_t r = 0; r <= rounds; ++r) {
+        const __m128i k = Load(reinterpret_cast<const uint8_t*>(enc + 4 * (rounds - r)));
+        Store(reinterpret_cast<uint8_t*>(dec + 4 * r), (r == 0 || r == rounds) ? k : _mm_aesimc_si128(k));
+    }
+}
+
 #undef ZEL_AESNI_TARGET
 #undef ZEL_AESNI_INLINE
 #undef ZEL_AESNI_ENTRY
@@ -500,6 +532,13 @@ XAes::~XAes()
 
 void XAes::Schedule()
 {
+#if ZEL_AES_X86
+    if (UseAesNi()) {
+        ExpandKeyAesNi(key_, rounds_, enc_, dec_);
+        MarkKeyReady();
+        return;
+    }
+#endif
     ExpandKey(key_, rounds_, enc_, dec_);
     MarkKeyReady();
 }
