@@ -353,6 +353,7 @@ INSTANTIATE_TEST_SUITE_P(
     Engines, BlockCipherBattery,
     ::testing::Values(AesKind<XAes>("AesPortable", true, AesEngine::kPortable),
                       AesKind<XAes>("AesNi", true, AesEngine::kAesNi),
+                      AesKind<XAes>("AesVaes", true, AesEngine::kVaes),
                       AesKind<SlotsOnly<XAes>>("AesSlotsOnly", false, AesEngine::kPortable), TwofishKind(),
                       BlowfishKind(), CastKind(), TripleDesKind<XTripleDes>("TripleDes"),
                       TripleDesKind<SlotsOnly<XTripleDes>>("TripleDesSlotsOnly")),
