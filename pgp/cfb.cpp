@@ -9,7 +9,9 @@
 // CfbDecryptBlocks take them (deciphering in parallel, every keystream block
 // being E of a known ciphertext block; AES runs them on its own loops).
 // After a run the feedback register holds the last ciphertext block and the
-// position is 0, exactly where the byte-wise reference would stand.
+// position is 0, exactly where the byte-wise reference would stand.  Bytes
+// before and after the runs go through Partial, the reference itself over
+// the rest of one block.
 
 XPgpCfb::XPgpCfb(std::unique_ptr<XBlockCipher> engine)
     : engine_(std::move(engine)), blockSize_(engine_->BlockSize())
@@ -22,45 +24,45 @@ XPgpCfb::~XPgpCfb()
     SecureWipe(keystream_, sizeof keystream_);
 }
 
-uint8_t XPgpCfb::Byte(uint8_t in, bool encrypt)
+size_t XPgpCfb::Partial(const uint8_t* in, uint8_t* out, size_t n, bool encrypt)
 {
+    if (n == 0)
+        return 0;
     if (position_ == 0)
         engine_->EncryptBlock(feedback_, keystream_);
-    const uint8_t out = in ^ keystream_[position_];
-    feedback_[position_] = encrypt ? out : in;
-    if (++position_ == blockSize_)
-        position_ = 0;
-    return out;
+    const size_t m = n < blockSize_ - position_ ? n : blockSize_ - position_;
+    uint8_t* fb = feedback_ + position_;
+    const uint8_t* ks = keystream_ + position_;
+    for (size_t j = 0; j < m; ++j) {
+        const uint8_t x = in[j];
+        const uint8_t y = uint8_t(x ^ ks[j]);
+        fb[j] = encrypt ? y : x;
+        out[j] = y;
+    }
+    position_ = uint32_t((position_ + m) % blockSize_);
+    return m;
 }
 
 void XPgpCfb::Encrypt(const uint8_t* in, uint8_t* out, size_t n)
 {
-    const uint32_t bs = blockSize_;
-    size_t i = 0;
-    for (; i < n && position_ != 0; ++i)
-        out[i] = Byte(in[i], true);
-
-    const size_t blocks = (n - i) / bs;
-    engine_->CfbEncryptBlocks(in + i, out + i, blocks, feedback_);
-    i += blocks * bs;
-
-    for (; i < n; ++i)
-        out[i] = Byte(in[i], true);
+    size_t i = position_ != 0 ? Partial(in, out, n, true) : 0;
+    const size_t blocks = (n - i) / blockSize_;
+    if (blocks) {
+        engine_->CfbEncryptBlocks(in + i, out + i, blocks, feedback_);
+        i += blocks * blockSize_;
+    }
+    Partial(in + i, out + i, n - i, true);
 }
 
 void XPgpCfb::Decrypt(const uint8_t* in, uint8_t* out, size_t n)
 {
-    const uint32_t bs = blockSize_;
-    size_t i = 0;
-    for (; i < n && position_ != 0; ++i)
-        out[i] = Byte(in[i], false);
-
-    const size_t blocks = (n - i) / bs;
-    engine_->CfbDecryptBlocks(in + i, out + i, blocks, feedback_);
-    i += blocks * bs;
-
-    for (; i < n; ++i)
-        out[i] = Byte(in[i], false);
+    size_t i = position_ != 0 ? Partial(in, out, n, false) : 0;
+    const size_t blocks = (n - i) / blockSize_;
+    if (blocks) {
+        engine_->CfbDecryptBlocks(in + i, out + i, blocks, feedback_);
+        i += blocks * blockSize_;
+    }
+    Partial(in + i, out + i, n - i, false);
 }
 
 void XPgpCfb::Resync(const uint8_t* encipheredPrefix)

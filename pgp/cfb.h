@@ -38,8 +38,10 @@ public:
     void Resync(const uint8_t* encipheredPrefix);
 
 private:
-    // One byte; `encrypt` chooses which side is the ciphertext.
-    uint8_t Byte(uint8_t in, bool encrypt);
+    // Up to the end of the current block (at most n bytes, and none when n
+    // is 0) byte by byte as the reference does; returns how many.  `encrypt`
+    // chooses which side is the ciphertext.
+    size_t Partial(const uint8_t* in, uint8_t* out, size_t n, bool encrypt);
 
     std::unique_ptr<XBlockCipher> engine_;
     uint32_t blockSize_;

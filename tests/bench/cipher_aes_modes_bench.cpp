@@ -34,7 +34,7 @@
 //            OpenPGP resync, OpenSSL's CFB restarted from the resync IV.
 //   cfb      XPgpCfb straight through from a zero register (format 1, the
 //            session key): plain CFB-128; peers: their CFB-128.
-// Each round times a batch of calls (at least 256 KiB) of each contender,
+// Each round times a batch of calls (2 MiB at least) of each contender,
 // in rotating order, by thread processor time; the table gives medians and
 // ours / best peer.
 #include "cipher/aes.h"
@@ -457,7 +457,7 @@ void RunPathRounds(benchmark::State& state, const std::string& name, double targ
             return;
         }
     }
-    const size_t calls = std::max<size_t>(1, (size_t(256) << 10) / bytes);
+    const size_t calls = std::max<size_t>(1, (size_t(2) << 20) / bytes);
     std::vector<std::vector<double>> rates(contenders.size());
     std::vector<double> callOnly;
     size_t round = 0;
@@ -552,7 +552,7 @@ void Path(benchmark::State& state, const std::string& name, const std::string& e
 
     // The result blobs of a batch, released after it.
     std::vector<XBlob> ours;
-    ours.reserve(std::max<size_t>(1, (size_t(256) << 10) / bytes));
+    ours.reserve(std::max<size_t>(1, (size_t(2) << 20) / bytes));
     Bytes oursBuffer(input.size());
     auto runOurs = [&]() -> const uint8_t* {
         if (entry == "block") {
