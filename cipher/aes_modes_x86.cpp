@@ -630,7 +630,8 @@ ZEL_VAES_INLINE void CfbDecrypt(const uint32_t* schedule, uint8_t* feedback, con
             Store2(out + 32 * j, b[j]);
     }
     narrow::Store(feedback, previous);
-    narrow::CfbDecrypt<Rounds>(schedule, feedback, in, out, blocks);
+    if (blocks)
+        narrow::CfbDecrypt<Rounds>(schedule, feedback, in, out, blocks);
 }
 
 } // namespace wide
