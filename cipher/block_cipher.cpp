@@ -166,7 +166,6 @@ XBlob XBlockCipher::Encrypt(const XBlob& source)
     const uint32_t full = length - length % b;
     const uint32_t rest = length % b;
     RequireMode();
-    XBlob result;
 
     // The last partial block, completed with filler bytes.
     uint8_t last[kMaxBlockSize];
@@ -179,6 +178,8 @@ XBlob XBlockCipher::Encrypt(const XBlob& source)
     const uint64_t padded = uint64_t(full) + (rest ? b : 0);
     if (padded > UINT32_MAX)
         throw std::bad_alloc();
+    // Allocated once at its final size.
+    XBlob result(padded ? uint32_t(padded) : XBlob::kInitialCapacity);
     result.SetLength(uint32_t(padded));
     uint8_t* out = result.Data();
     const uint8_t* in = source.Data();
@@ -213,10 +214,11 @@ XBlob XBlockCipher::Decrypt(const XBlob& source)
     if (length % b)
         throw XCryptoAlarm(XMessage::kUnableToDecrypt);
     RequireMode();
-    XBlob result;
     if (length == 0)
-        return result;
+        return XBlob();
 
+    // Allocated once at its final size.
+    XBlob result(length);
     result.SetLength(length);
     uint8_t* out = result.Data();
     const uint8_t* in = source.Data();
