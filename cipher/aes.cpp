@@ -373,7 +373,8 @@ ZEL_AESNI_ENTRY void EncryptChainedAesNi(const uint32_t* rk, uint32_t rounds, co
 }
 
 // The key expansion of ExpandKey with SubWord done by AESKEYGENASSIST
-// (whose lowest word is SubWord of the second) and InvMixColumns by AESIMC:
+// (whose words are SubWord of the second and fourth words, alone and with
+// RotWord and the round constant) and InvMixColumns by AESIMC:
 // no table is indexed by key bytes, and a key is ready in a few hundred
 // cycles, which matters to the modes that take a fresh key per message.
 ZEL_AESNI_INLINE uint32_t SubWordAesNi(uint32_t w)
@@ -381,8 +382,73 @@ ZEL_AESNI_INLINE uint32_t SubWordAesNi(uint32_t w)
     return uint32_t(_mm_cvtsi128_si32(_mm_aeskeygenassist_si128(_mm_set_epi32(0, 0, int(w), 0), 0)));
 }
 
+// One step of the 128-bit schedule (and the even steps of the 256-bit one):
+// the four words of `k` each XORed with all words before them, then with
+// the word `assist` prepared by AESKEYGENASSIST, picked by Pick.
+template <int Pick>
+ZEL_AESNI_INLINE __m128i KeyStep(__m128i k, __m128i assist)
+{
+    k = _mm_xor_si128(k, _mm_slli_si128(k, 4));
+    k = _mm_xor_si128(k, _mm_slli_si128(k, 4));
+    k = _mm_xor_si128(k, _mm_slli_si128(k, 4));
+    return _mm_xor_si128(k, _mm_shuffle_epi32(assist, Pick));
+}
+
+// The 128- and 256-bit schedules a round key at a time (the round constant
+// of AESKEYGENASSIST is an immediate: the steps are written out).
+ZEL_AESNI_INLINE void Expand128(const uint8_t* key, __m128i* rk)
+{
+    rk[0] = Load(key);
+#define ZEL_STEP(i, rcon) rk[i] = KeyStep<0xff>(rk[i - 1], _mm_aeskeygenassist_si128(rk[i - 1], rcon))
+    ZEL_STEP(1, 0x01);
+    ZEL_STEP(2, 0x02);
+    ZEL_STEP(3, 0x04);
+    ZEL_STEP(4, 0x08);
+    ZEL_STEP(5, 0x10);
+    ZEL_STEP(6, 0x20);
+    ZEL_STEP(7, 0x40);
+    ZEL_STEP(8, 0x80);
+    ZEL_STEP(9, 0x1b);
+    ZEL_STEP(10, 0x36);
+#undef ZEL_STEP
+}
+
+ZEL_AESNI_INLINE void Expand256(const uint8_t* key, __m128i* rk)
+{
+    rk[0] = Load(key);
+    rk[1] = Load(key + 16);
+    // Even round keys: RotWord, SubWord and the round constant of the last
+    // word before them; odd ones: SubWord alone.
+#define ZEL_STEP(i, rcon)                                                                          \
+    rk[i] = KeyStep<0xff>(rk[i - 2], _mm_aeskeygenassist_si128(rk[i - 1], rcon));                  \
+    if (i < 14)                                                                                    \
+    rk[i + 1] = KeyStep<0xaa>(rk[i - 1], _mm_aeskeygenassist_si128(rk[i], 0))
+    ZEL_STEP(2, 0x01);
+    ZEL_STEP(4, 0x02);
+    ZEL_STEP(6, 0x04);
+    ZEL_STEP(8, 0x08);
+    ZEL_STEP(10, 0x10);
+    ZEL_STEP(12, 0x20);
+    ZEL_STEP(14, 0x40);
+#undef ZEL_STEP
+}
+
 ZEL_AESNI_ENTRY void ExpandKeyAesNi(const uint8_t* key, uint32_t rounds, uint32_t* enc, uint32_t* dec)
 {
+    if (rounds != 12) {
+        __m128i rk[XAes::kMaxRounds + 1];
+        if (rounds == 10)
+            Expand128(key, rk);
+        else
+            Expand256(key, rk);
+        for (uint32_t r = 0; r <= rounds; ++r) {
+            Store(reinterpret_cast<uint8_t*>(enc + 4 * r), rk[r]);
+            Store(reinterpret_cast<uint8_t*>(dec + 4 * (rounds - r)),
+                  (r == 0 || r == rounds) ? rk[r] : _mm_aesimc_si128(rk[r]));
+        }
+        return;
+    }
+    // 192-bit keys word by word.
     const uint32_t nk = (rounds - 6);
     const uint32_t total = 4 * (rounds + 1);
     for (uint32_t i = 0; i < nk; ++i)

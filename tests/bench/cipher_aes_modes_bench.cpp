@@ -442,9 +442,12 @@ struct PathTable {
                     "libgcrypt", "ours/best", "target", "call only/best");
         for (const auto& [name, r] : rows) {
             const double best = std::max(r.openssl, r.gcrypt);
-            std::printf("%-30s %8.0f %8.0f %9.0f %9.2f %5s%.2f%s %9.2f\n", name.c_str(), r.ours / 1e6,
+            char callOnly[16] = "-";
+            if (best > 0 && r.oursCallOnly > 0)
+                std::snprintf(callOnly, sizeof callOnly, "%.2f", r.oursCallOnly / best);
+            std::printf("%-30s %8.0f %8.0f %9.0f %9.2f %5s%.2f%s %9s\n", name.c_str(), r.ours / 1e6,
                         r.openssl / 1e6, r.gcrypt / 1e6, best > 0 ? r.ours / best : 0, ">= ", r.target,
-                        best > 0 && r.ours / best >= r.target ? "      " : " BELOW", best > 0 && r.oursCallOnly > 0 ? r.oursCallOnly / best : 0);
+                        best > 0 && r.ours / best >= r.target ? "      " : " BELOW", callOnly);
         }
         std::printf("ours: the call and the release of its result blob (wiped when freed) as a script\n"
                     "gets them; call only: the release left out of the time (blob results, 1 MiB).\n");
