@@ -502,6 +502,26 @@ bool CpuHasVaes()
     const unsigned kAvx2 = 1u << 5, kVaes = 1u << 9, kVpclmulqdq = 1u << 10;
     return (ebx & kAvx2) && (ecx & kVaes) && (ecx & kVpclmulqdq);
 }
+// AVX-512 (foundation and vector-length extensions, CPUID leaf 7 EBX bits
+// 16 and 31) beside VAES, and the operating system saving the opmask and
+// 512-bit register state (XCR0 bits 5 to 7, with SSE and AVX).
+bool CpuHasAvx512()
+{
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
+        return false;
+    const unsigned kOsXsave = 1u << 27;
+    if (!(ecx & kOsXsave))
+        return false;
+    unsigned xcr0Low, xcr0High;
+    __asm__ __volatile__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    if ((xcr0Low & 0xe6) != 0xe6)
+        return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
+        return false;
+    const unsigned kAvx512f = 1u << 16, kAvx512vl = 1u << 31;
+    return (ebx & kAvx512f) && (ebx & kAvx512vl);
+}
 #endif // ZEL_AES_X86
 
 // ---------------------------------------------------------------------------
@@ -565,7 +585,53 @@ bool UseAesNi()
 #endif
 }
 
+bool Wide512Available()
+{
+#if ZEL_AES_X86
+    static const bool present = Available(AesEngine::kVaes) && CpuHasAvx512();
+    return present;
+#else
+    return false;
+#endif
+}
+
+// -1: not chosen yet (on where available); 0 off; 1 on.
+std::atomic<int> g_wide512{-1};
+
+// Whether CBC and CFB deciphering run on 512-bit vectors: the kVaes engine
+// selected, and the 512-bit loops on.
+bool UseWide512()
+{
+    if (ActiveEngine() != AesEngine::kVaes)
+        return false;
+    int on = g_wide512.load(std::memory_order_relaxed);
+    if (on < 0) {
+        on = Wide512Available() ? 1 : 0;
+        g_wide512.store(on, std::memory_order_relaxed);
+    }
+    return on != 0;
+}
+
 } // namespace
+
+bool AesWide512Available()
+{
+    return Wide512Available();
+}
+
+bool AesWide512Active()
+{
+    int on = g_wide512.load(std::memory_order_relaxed);
+    return on < 0 ? Wide512Available() : on != 0;
+}
+
+bool AesSelectWide512(bool on)
+{
+    if (on && !Wide512Available())
+        return false;
+    g_wide512.store(on ? 1 : 0, std::memory_order_relaxed);
+    return true;
+}
 
 bool AesEngineAvailable(AesEngine engine)
 {
@@ -708,7 +774,10 @@ void XAes::DecryptBlocksChained(const uint8_t* in, uint8_t* out, size_t count, u
 {
 #if ZEL_AES_MODES_X86
     if (count && UseAesNi()) {
-        aes_modes_x86::CbcDecryptBlocks(ActiveEngine() == AesEngine::kVaes, *this, chain, in, out, count);
+        if (UseWide512())
+            aes_modes_x86::CbcDecryptBlocks512(*this, chain, in, out, count);
+        else
+            aes_modes_x86::CbcDecryptBlocks(ActiveEngine() == AesEngine::kVaes, *this, chain, in, out, count);
         std::memcpy(chain, in + 16 * (count - 1), 16);
         return;
     }
@@ -731,7 +800,10 @@ void XAes::CfbDecryptBlocks(const uint8_t* in, uint8_t* out, size_t count, uint8
 {
 #if ZEL_AES_MODES_X86
     if (UseAesNi()) {
-        aes_modes_x86::CfbDecryptBlocks(ActiveEngine() == AesEngine::kVaes, *this, feedback, in, out, count);
+        if (UseWide512())
+            aes_modes_x86::CfbDecryptBlocks512(*this, feedback, in, out, count);
+        else
+            aes_modes_x86::CfbDecryptBlocks(ActiveEngine() == AesEngine::kVaes, *this, feedback, in, out, count);
         return;
     }
 #endif

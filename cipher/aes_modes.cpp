@@ -346,7 +346,10 @@ XBlob AesCbcDecrypt(const XBlob& key, const XBlob& iv, const XBlob& data, bool p
     uint8_t* p = out.Data();
 #if ZEL_AES_MODES_X86
     if (FastAes()) {
-        aes_modes_x86::CbcDecryptBlocks(WideAes(), aes, iv.Data(), in, p, n / kBlock);
+        if (WideAes() && AesWide512Active())
+            aes_modes_x86::CbcDecryptBlocks512(aes, iv.Data(), in, p, n / kBlock);
+        else
+            aes_modes_x86::CbcDecryptBlocks(WideAes(), aes, iv.Data(), in, p, n / kBlock);
     } else
 #endif
     {

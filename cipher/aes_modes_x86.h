@@ -40,5 +40,10 @@ void CfbDecryptBlocks(bool wide, const XAes& aes, uint8_t* feedback, const uint8
                       size_t blocks);
 void CfbEncryptBlocks(const XAes& aes, uint8_t* feedback, const uint8_t* in, uint8_t* out, size_t blocks);
 
+// CBC and CFB deciphering on 512-bit vectors (AesWide512Active()), the last
+// blocks that do not fill a group on the 256-bit loops.
+void CbcDecryptBlocks512(const XAes& aes, const uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks);
+void CfbDecryptBlocks512(const XAes& aes, uint8_t* feedback, const uint8_t* in, uint8_t* out, size_t blocks);
+
 } // namespace aes_modes_x86
 #endif

@@ -8,7 +8,8 @@
 //
 // Ours runs on the process's default AES path (the fastest the CPU has);
 // ZEL_BENCH_AES=aesni (or portable) in the environment picks another, to see
-// what a CPU without the 256-bit AES instructions gets.
+// what a CPU without the 256-bit AES instructions gets; in the AesPaths rows
+// ZEL_BENCH_AES=vaes256 keeps CBC and CFB deciphering off 512-bit vectors.
 //
 // Each benchmark iteration is one round in which the three run one after
 // the other (the order rotating from round to round), each timed by the
@@ -452,7 +453,10 @@ struct PathTable {
         std::printf("ours: the call and the release of its result blob (wiped when freed) as a script\n"
                     "gets them; call only: the release left out of the time (blob results, 1 MiB).\n");
         const AesEngine aes = AesActiveEngine();
-        std::printf("AES engine: %s\n", aes == AesEngine::kVaes    ? "AES instructions on 256-bit vectors"
+        std::printf("AES engine: %s\n", aes == AesEngine::kVaes
+                                            ? (AesWide512Active() ? "AES instructions on 256-bit vectors, "
+                                                                    "CBC and CFB deciphering on 512-bit"
+                                                                  : "AES instructions on 256-bit vectors")
                                         : aes == AesEngine::kAesNi ? "AES instructions"
                                                                    : "portable");
     }
@@ -528,7 +532,9 @@ const EVP_CIPHER* EvpOf(const std::string& mode, size_t keySize)
 void Path(benchmark::State& state, const std::string& name, const std::string& entry, size_t keySize, bool encrypt,
           size_t bytes)
 {
-    if (!AesSelectEngine(ChosenEngine())) {
+    const char* wanted = std::getenv("ZEL_BENCH_AES");
+    const bool wide512 = !(wanted && std::string(wanted) == "vaes256") && AesWide512Available();
+    if (!AesSelectEngine(ChosenEngine()) || !AesSelectWide512(wide512)) {
         state.SkipWithError("the chosen AES path is not available on this CPU");
         return;
     }

@@ -1,6 +1,6 @@
 // XAes's chained and feedback functions (CBC deciphering, full-block CFB
 // both ways, CBC enciphering) and the key schedule, on every AES path the CPU
-// has: against OpenSSL over every length that reaches a different tail of
+// has (portable, AES-NI, VAES on 256-bit and on 512-bit vectors): against OpenSSL over every length that reaches a different tail of
 // the 8-block and 16-block loops, in place and out of place, with the
 // chaining or feedback block carried across calls cut at random points;
 // then the paths against each other on long random messages.  XPgpCfb (the
@@ -16,11 +16,6 @@
 #include <algorithm>
 #include <ostream>
 #include <random>
-
-static void PrintTo(AesEngine engine, std::ostream* out)
-{
-    *out << (engine == AesEngine::kVaes ? "VAES" : engine == AesEngine::kAesNi ? "AES-NI" : "portable");
-}
 
 namespace {
 
@@ -58,7 +53,8 @@ std::unique_ptr<XAes> Keyed(const Bytes& key)
 }
 
 // Block counts: every count up to three 16-block groups and a few past
-// (each tail of the 16-, 8- and 4-block loops after 0 to 3 whole groups).
+// (each tail of the 16-, 8- and 4-block loops after 0 to 3 whole groups, on
+// each width).
 std::vector<size_t> Counts()
 {
     std::vector<size_t> counts;
@@ -158,25 +154,43 @@ Bytes LastCiphertext(Op op, const Bytes& iv, const Bytes& data, const Bytes& out
     return Bytes(c.end() - 16, c.end());
 }
 
-class AesPaths : public ::testing::TestWithParam<AesEngine> {
+// An AES path: the engine, and for kVaes whether the deciphering loops run
+// on 512-bit vectors.
+struct Path {
+    const char* name;
+    AesEngine engine;
+    bool wide512;
+};
+
+void PrintTo(const Path& path, std::ostream* out)
+{
+    *out << path.name;
+}
+
+void RestoreDefaultPath()
+{
+    AesSelectEngine(BestAesEngine());
+    AesSelectWide512(AesWide512Available());
+}
+
+class AesPaths : public ::testing::TestWithParam<Path> {
 protected:
     void SetUp() override
     {
-        if (!AesSelectEngine(GetParam()))
-            GTEST_SKIP() << "this CPU lacks these AES instructions";
+        if (!AesSelectEngine(GetParam().engine) || !AesSelectWide512(GetParam().wide512))
+            GTEST_SKIP() << "this CPU lacks the instructions of this path";
     }
-    void TearDown() override { AesSelectEngine(BestAesEngine()); }
+    void TearDown() override { RestoreDefaultPath(); }
 
     std::mt19937 random_{0xAE5};
 };
 
 INSTANTIATE_TEST_SUITE_P(Engines, AesPaths,
-                         ::testing::Values(AesEngine::kPortable, AesEngine::kAesNi, AesEngine::kVaes),
-                         [](const ::testing::TestParamInfo<AesEngine>& info) {
-                             return std::string(info.param == AesEngine::kVaes    ? "Vaes"
-                                                : info.param == AesEngine::kAesNi ? "AesNi"
-                                                                                  : "Portable");
-                         });
+                         ::testing::Values(Path{"Portable", AesEngine::kPortable, false},
+                                           Path{"AesNi", AesEngine::kAesNi, false},
+                                           Path{"Vaes", AesEngine::kVaes, false},
+                                           Path{"Vaes512", AesEngine::kVaes, true}),
+                         [](const ::testing::TestParamInfo<Path>& info) { return std::string(info.param.name); });
 
 // The key schedule made on this path equals the portable one, for random
 // keys of each size (the block functions of every path read the same
@@ -191,7 +205,7 @@ TEST_P(AesPaths, KeySchedulesEqualThePortableOnes)
             ASSERT_TRUE(AesSelectEngine(AesEngine::kPortable));
             const auto portableEngine = Keyed(key);
             const XAes& portable = *portableEngine;
-            ASSERT_TRUE(AesSelectEngine(GetParam()));
+            ASSERT_TRUE(AesSelectEngine(GetParam().engine));
             const size_t words = 4 * (portable.Rounds() + 1);
             ASSERT_EQ(here.Rounds(), portable.Rounds());
             EXPECT_TRUE(std::equal(portable.EncryptionRoundKeys(), portable.EncryptionRoundKeys() + words,
@@ -275,7 +289,7 @@ TEST_P(AesPaths, LongMessagesEqualThePortablePath)
             const Bytes here = RunInPieces(*Keyed(key), op, iv, data, {count / 3}, false, chainHere);
             ASSERT_TRUE(AesSelectEngine(AesEngine::kPortable));
             const Bytes portable = RunInPieces(*Keyed(key), op, iv, data, {}, false, chainPortable);
-            ASSERT_TRUE(AesSelectEngine(GetParam()));
+            ASSERT_TRUE(AesSelectEngine(GetParam().engine));
             EXPECT_EQ(here, portable);
             EXPECT_EQ(chainHere, chainPortable);
         }
