@@ -237,12 +237,13 @@ ZEL_X86_MODES_INLINE void CbcDecrypt(const uint32_t* schedule, const uint8_t* iv
     LoadRoundKeys<Rounds>(schedule, k);
     __m128i previous = Load(iv);
     for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
-        __m128i c[kLanes], b[kLanes];
+        // The ciphertext blocks are read again for the last round rather
+        // than held: eight blocks and the round keys already fill the
+        // sixteen registers of x86-64.
+        __m128i b[kLanes];
 #pragma GCC unroll 8
-        for (size_t i = 0; i < kLanes; ++i) {
-            c[i] = Load(in + 16 * i);
-            b[i] = _mm_xor_si128(c[i], k[0]);
-        }
+        for (size_t i = 0; i < kLanes; ++i)
+            b[i] = _mm_xor_si128(Load(in + 16 * i), k[0]);
 #pragma GCC unroll 13
         for (uint32_t r = 1; r < Rounds; ++r) {
 #pragma GCC unroll 8
@@ -251,8 +252,11 @@ ZEL_X86_MODES_INLINE void CbcDecrypt(const uint32_t* schedule, const uint8_t* iv
         }
 #pragma GCC unroll 8
         for (size_t i = 0; i < kLanes; ++i)
-            Store(out + 16 * i, _mm_aesdeclast_si128(b[i], _mm_xor_si128(k[Rounds], i ? c[i - 1] : previous)));
-        previous = c[kLanes - 1];
+            b[i] = _mm_aesdeclast_si128(b[i], _mm_xor_si128(k[Rounds], i ? Load(in + 16 * (i - 1)) : previous));
+        previous = Load(in + 16 * (kLanes - 1));
+#pragma GCC unroll 8
+        for (size_t i = 0; i < kLanes; ++i)
+            Store(out + 16 * i, b[i]);
     }
     for (; blocks > 0; --blocks, in += 16, out += 16) {
         const __m128i c = Load(in);
