@@ -337,9 +337,11 @@ void SecretPower1(uint64_t* result, const uint64_t* g, const uint64_t* e, uint64
     for (size_t k = 2; k < kSecretEntries; ++k)
         Product1<V>(table + k * W, table + (k - 1) * W, table + W, c.m, c.k0, c.digits);
 
-    std::memcpy(acc, c.one, W * sizeof(uint64_t));
+    // The top window's entry is the start; each further window costs five
+    // squarings and a product.
     const uint64_t windows = (bits + kSecretWindow - 1) / kSecretWindow;
-    for (uint64_t w = windows; w-- > 0;) {
+    Gather<V>(acc, table, WindowBits(e, (windows - 1) * kSecretWindow));
+    for (uint64_t w = windows - 1; w-- > 0;) {
         for (unsigned s = 0; s < kSecretWindow; ++s)
             Product1<V>(acc, acc, acc, c.m, c.k0, c.digits);
         Gather<V>(entry, table, WindowBits(e, w * kSecretWindow));
@@ -373,10 +375,10 @@ void SecretPower2(uint64_t* r1, const uint64_t* g1, const uint64_t* e1, const ui
         Product2<V>(t1 + k * W, t1 + (k - 1) * W, t1 + W, c1.m, c1.k0, t2 + k * W, t2 + (k - 1) * W, t2 + W,
                     c2.m, c2.k0, K);
 
-    std::memcpy(a1, c1.one, W * sizeof(uint64_t));
-    std::memcpy(a2, c2.one, W * sizeof(uint64_t));
     const uint64_t windows = (bits + kSecretWindow - 1) / kSecretWindow;
-    for (uint64_t w = windows; w-- > 0;) {
+    Gather<V>(a1, t1, WindowBits(e1, (windows - 1) * kSecretWindow));
+    Gather<V>(a2, t2, WindowBits(e2, (windows - 1) * kSecretWindow));
+    for (uint64_t w = windows - 1; w-- > 0;) {
         for (unsigned s = 0; s < kSecretWindow; ++s)
             Product2<V>(a1, a1, a1, c1.m, c1.k0, a2, a2, a2, c2.m, c2.k0, K);
         Gather<V>(x1, t1, WindowBits(e1, w * kSecretWindow));
@@ -544,7 +546,7 @@ void PowMod(uint64_t* result, const uint64_t* g, const uint64_t* e, uint64_t ebi
 bool AlmostMontgomeryProduct(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, size_t digits)
 {
     const size_t vectors = VectorsFor(digits);
-    if (digits < 2 || vectors < 2 || vectors > kMaxVectors || !CpuSupported())
+    if (digits < 10 || vectors > kMaxVectors || !CpuSupported())
         return false;
     const size_t width = kLanes * vectors;
     LimbBuffer<uint64_t> space(4 * width);
