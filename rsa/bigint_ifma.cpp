@@ -100,17 +100,6 @@ void FromDigits(uint64_t* x, size_t n, const uint64_t* d, size_t count)
     }
 }
 
-// Digits above 52 bits carried into the next (K digits; the total fits).
-inline void Normalize(uint64_t* r, size_t digits)
-{
-    uint64_t carry = 0;
-    for (size_t j = 0; j < digits; ++j) {
-        const uint64_t x = r[j] + carry;
-        r[j] = x & kDigitMask;
-        carry = x >> kDigitBits;
-    }
-}
-
 // One row of the scalar side of a product: the exact digit 0 of the
 // accumulator.  The vector side leaves its lane 0 short of the carries, which
 // live here; r0 is the digit 0 before the row, d1 the accumulator's digit 1
@@ -127,6 +116,38 @@ inline uint64_t ScalarRow(uint64_t& r0, uint64_t d1, uint64_t bi, uint64_t a0, u
     r0 = d1 + ((a1 * bi) & kDigitMask) + ((m1 * y) & kDigitMask) + uint64_t(pa >> kDigitBits) +
          uint64_t(pm >> kDigitBits) + (t >> kDigitBits);
     return y;
+}
+
+// The digits of R (V registers, lanes of up to 62 bits, their value below
+// 2^(52 K)) brought to 52 bits each without a branch: every lane's carry
+// moves one lane up, which leaves each lane at most 2^52 + 2^10; the single
+// carries that remain then ripple through lanes of exactly 2^52 - 1, and
+// the lanes they reach are found at once by an addition on bit masks
+// (generating lanes G, propagating lanes P: reached = ((G << 1) + P) ^ P).
+template <size_t V>
+ZEL_IFMA_TARGET inline void NormalizeLanes(__m512i* R)
+{
+    const __m512i mask = _mm512_set1_epi64(int64_t(kDigitMask));
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i carry[V];
+    for (size_t v = 0; v < V; ++v) {
+        carry[v] = _mm512_srli_epi64(R[v], kDigitBits);
+        R[v] = _mm512_and_si512(R[v], mask);
+    }
+    R[0] = _mm512_add_epi64(R[0], _mm512_alignr_epi64(carry[0], zero, 7));
+    for (size_t v = 1; v < V; ++v)
+        R[v] = _mm512_add_epi64(R[v], _mm512_alignr_epi64(carry[v], carry[v - 1], 7));
+    u128 generate = 0, propagate = 0;
+    for (size_t v = 0; v < V; ++v) {
+        generate |= u128(_mm512_cmpgt_epu64_mask(R[v], mask)) << (kLanes * v);
+        propagate |= u128(_mm512_cmpeq_epu64_mask(R[v], mask)) << (kLanes * v);
+    }
+    const u128 reached = ((generate << 1) + propagate) ^ propagate;
+    const __m512i one = _mm512_set1_epi64(1);
+    for (size_t v = 0; v < V; ++v) {
+        const __mmask8 add = __mmask8(uint64_t(reached >> (kLanes * v)) & 0xff);
+        R[v] = _mm512_and_si512(_mm512_mask_add_epi64(R[v], add, R[v], one), mask);
+    }
 }
 
 // r = a b / R mod m, below 2m, over K digits held in V registers; a, b < 2m
@@ -167,9 +188,9 @@ ZEL_IFMA_TARGET inline void Product1(uint64_t* r, const uint64_t* a, const uint6
         }
     }
     R[0] = _mm512_mask_set1_epi64(R[0], 1, int64_t(r0));
+    NormalizeLanes<V>(R);
     for (size_t v = 0; v < V; ++v)
         _mm512_storeu_si512(r + kLanes * v, R[v]);
-    Normalize(r, digits);
 }
 
 // Two independent products of the same digit count, row by row together.
@@ -226,12 +247,12 @@ ZEL_IFMA_TARGET inline void Product2(uint64_t* r, const uint64_t* a, const uint6
     }
     R[0] = _mm512_mask_set1_epi64(R[0], 1, int64_t(r0));
     S[0] = _mm512_mask_set1_epi64(S[0], 1, int64_t(s0));
+    NormalizeLanes<V>(R);
+    NormalizeLanes<V>(S);
     for (size_t v = 0; v < V; ++v) {
         _mm512_storeu_si512(r + kLanes * v, R[v]);
         _mm512_storeu_si512(s + kLanes * v, S[v]);
     }
-    Normalize(r, digits);
-    Normalize(s, digits);
 }
 
 // entry = table[index] of 32 entries of V registers each, every entry read
