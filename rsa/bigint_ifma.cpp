@@ -150,6 +150,29 @@ ZEL_IFMA_TARGET inline void NormalizeLanes(__m512i* R)
     }
 }
 
+// One row on the vector side: R = (R + a b_i + m y) / 2^52 in lanes (lane 0
+// left short of its carry, which the scalar side holds).  The four product
+// halves are formed apart from R and added to it, so that R's own chain
+// from row to row is three additions and a lane shift, not four dependent
+// multiply-adds.
+template <size_t V>
+ZEL_IFMA_TARGET inline void Row(__m512i* R, const __m512i* A, __m512i B, const __m512i* M, __m512i Y)
+{
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i low[V], high[V];
+    for (size_t v = 0; v < V; ++v) {
+        low[v] = _mm512_madd52lo_epu64(_mm512_madd52lo_epu64(zero, A[v], B), M[v], Y);
+        high[v] = _mm512_madd52hi_epu64(_mm512_madd52hi_epu64(zero, A[v], B), M[v], Y);
+    }
+    for (size_t v = 0; v < V; ++v)
+        R[v] = _mm512_add_epi64(R[v], low[v]);
+    for (size_t v = 0; v + 1 < V; ++v)
+        R[v] = _mm512_alignr_epi64(R[v + 1], R[v], 1);
+    R[V - 1] = _mm512_alignr_epi64(zero, R[V - 1], 1);
+    for (size_t v = 0; v < V; ++v)
+        R[v] = _mm512_add_epi64(R[v], high[v]);
+}
+
 // r = a b / R mod m, below 2m, over K digits held in V registers; a, b < 2m
 // normalized.  Row by row (a digit of b each): the accumulator takes a b_i
 // and m y (low halves), drops its lowest digit (zero by the choice of y) by
@@ -166,26 +189,15 @@ ZEL_IFMA_TARGET inline void Product1(uint64_t* r, const uint64_t* a, const uint6
         M[v] = _mm512_loadu_si512(m + kLanes * v);
         R[v] = _mm512_setzero_si512();
     }
-    const __m512i zero = _mm512_setzero_si512();
     const uint64_t a0 = a[0], a1 = a[1], m0 = m[0], m1 = m[1];
     uint64_t r0 = 0;
     for (size_t i = 0; i < digits; ++i) {
         const uint64_t bi = b[i];
         const __m512i B = _mm512_set1_epi64(int64_t(bi));
         const uint64_t d1 = uint64_t(_mm_extract_epi64(_mm512_castsi512_si128(R[0]), 1));
-        for (size_t v = 0; v < V; ++v)
-            R[v] = _mm512_madd52lo_epu64(R[v], A[v], B);
         const uint64_t y = ScalarRow(r0, d1, bi, a0, a1, m0, m1, k0);
         const __m512i Y = _mm512_set1_epi64(int64_t(y));
-        for (size_t v = 0; v < V; ++v)
-            R[v] = _mm512_madd52lo_epu64(R[v], M[v], Y);
-        for (size_t v = 0; v + 1 < V; ++v)
-            R[v] = _mm512_alignr_epi64(R[v + 1], R[v], 1);
-        R[V - 1] = _mm512_alignr_epi64(zero, R[V - 1], 1);
-        for (size_t v = 0; v < V; ++v) {
-            R[v] = _mm512_madd52hi_epu64(R[v], A[v], B);
-            R[v] = _mm512_madd52hi_epu64(R[v], M[v], Y);
-        }
+        Row<V>(R, A, B, M, Y);
     }
     R[0] = _mm512_mask_set1_epi64(R[0], 1, int64_t(r0));
     NormalizeLanes<V>(R);
@@ -208,7 +220,6 @@ ZEL_IFMA_TARGET inline void Product2(uint64_t* r, const uint64_t* a, const uint6
         N[v] = _mm512_loadu_si512(n + kLanes * v);
         S[v] = _mm512_setzero_si512();
     }
-    const __m512i zero = _mm512_setzero_si512();
     const uint64_t a0 = a[0], a1 = a[1], m0 = m[0], m1 = m[1];
     const uint64_t c0 = c[0], c1 = c[1], n0 = n[0], n1 = n[1];
     uint64_t r0 = 0, s0 = 0;
@@ -218,32 +229,12 @@ ZEL_IFMA_TARGET inline void Product2(uint64_t* r, const uint64_t* a, const uint6
         const __m512i D = _mm512_set1_epi64(int64_t(di));
         const uint64_t r1 = uint64_t(_mm_extract_epi64(_mm512_castsi512_si128(R[0]), 1));
         const uint64_t s1 = uint64_t(_mm_extract_epi64(_mm512_castsi512_si128(S[0]), 1));
-        for (size_t v = 0; v < V; ++v) {
-            R[v] = _mm512_madd52lo_epu64(R[v], A[v], B);
-            S[v] = _mm512_madd52lo_epu64(S[v], C[v], D);
-        }
         const uint64_t y = ScalarRow(r0, r1, bi, a0, a1, m0, m1, k0);
         const uint64_t z = ScalarRow(s0, s1, di, c0, c1, n0, n1, l0);
         const __m512i Y = _mm512_set1_epi64(int64_t(y));
         const __m512i Z = _mm512_set1_epi64(int64_t(z));
-        for (size_t v = 0; v < V; ++v) {
-            R[v] = _mm512_madd52lo_epu64(R[v], M[v], Y);
-            S[v] = _mm512_madd52lo_epu64(S[v], N[v], Z);
-        }
-        for (size_t v = 0; v + 1 < V; ++v) {
-            R[v] = _mm512_alignr_epi64(R[v + 1], R[v], 1);
-            S[v] = _mm512_alignr_epi64(S[v + 1], S[v], 1);
-        }
-        R[V - 1] = _mm512_alignr_epi64(zero, R[V - 1], 1);
-        S[V - 1] = _mm512_alignr_epi64(zero, S[V - 1], 1);
-        for (size_t v = 0; v < V; ++v) {
-            R[v] = _mm512_madd52hi_epu64(R[v], A[v], B);
-            S[v] = _mm512_madd52hi_epu64(S[v], C[v], D);
-        }
-        for (size_t v = 0; v < V; ++v) {
-            R[v] = _mm512_madd52hi_epu64(R[v], M[v], Y);
-            S[v] = _mm512_madd52hi_epu64(S[v], N[v], Z);
-        }
+        Row<V>(R, A, B, M, Y);
+        Row<V>(S, C, D, N, Z);
     }
     R[0] = _mm512_mask_set1_epi64(R[0], 1, int64_t(r0));
     S[0] = _mm512_mask_set1_epi64(S[0], 1, int64_t(s0));
