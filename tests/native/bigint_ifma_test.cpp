@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -161,9 +162,10 @@ TEST(BigIntIfma, PowersAgreeAcrossKernelsAndGmp)
             const Mpz m = Modulus(random, bits, kind);
             Mpz mMinusOne;
             mpz_sub_ui(mMinusOne.get(), m.get(), 1);
-            // Full-length exponents up to the RSA-2048 sizes; shorter above,
-            // where the portable path would take long.
-            const unsigned ebits = bits <= 2100 ? bits : 300;
+            // Full-length exponents up to the CRT halves of RSA-2048; shorter
+            // above, where the portable path would take long (the windows
+            // do not depend on the modulus size).
+            const unsigned ebits = bits <= 1100 ? bits : 400;
             Mpz onesBelowM = AllOnes(((bits - 1) / 64) * 64);
             const std::pair<Mpz, Mpz> cases[] = {
                 {mMinusOne, AllOnes(ebits)},
@@ -172,7 +174,11 @@ TEST(BigIntIfma, PowersAgreeAcrossKernelsAndGmp)
                 {Mpz(0), RandomBits(random, ebits)},
                 {Mpz(1), AllOnes(ebits)},
             };
-            for (const auto& [base, e] : cases) {
+            // Above the RSA-2048 sizes the masked power still reads the
+            // exponent over the modulus length: two cases there.
+            const size_t count = bits <= 2100 ? std::size(cases) : 2;
+            for (size_t i = 0; i < count; ++i) {
+                const auto& [base, e] = cases[i];
                 Mpz expected;
                 mpz_powm(expected.get(), base.get(), e.get(), m.get());
                 for (XBigIntKernel kernel : bigint_kernels::Available()) {
