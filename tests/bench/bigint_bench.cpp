@@ -4,7 +4,7 @@
 // BN_mod_exp_mont_consttime) on the same numbers, then a table of our time
 // over the best peer's.
 //
-//   bin/zel_bigint_bench [--benchmark_filter=PowMod/2048] [other Google Benchmark flags]
+//   bin/zel_bigint_bench [--kernel=portable|adx|ifma] [--benchmark_filter=PowMod/2048] [other flags]
 //
 // PowMod/<bits>/ours and .../gmp time each side on its own; odd moduli take
 // the Montgomery path.  .../ours_limb32 is the 32-bit-limb build of the same
@@ -286,10 +286,37 @@ const char* KernelName()
     }
 }
 
+// --kernel=portable|adx|ifma (taken out of the arguments before Google
+// Benchmark reads them): runs our side on that big-integer kernel instead of
+// the one the process chose.  False for an unknown or unavailable kernel.
+bool TakeKernelArgument(int& argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--kernel=", 0) != 0)
+            continue;
+        const std::string name = arg.substr(9);
+        const XBigIntKernel kernel = name == "portable" ? XBigIntKernel::kPortable
+                                   : name == "adx"      ? XBigIntKernel::kAdx
+                                                        : XBigIntKernel::kIfma;
+        if ((name != "portable" && name != "adx" && name != "ifma") || !XBigIntSelectKernel(kernel)) {
+            std::fprintf(stderr, "kernel %s: unknown or not available here\n", name.c_str());
+            return false;
+        }
+        for (int j = i; j + 1 < argc; ++j)
+            argv[j] = argv[j + 1];
+        --argc;
+        --i;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (!TakeKernelArgument(argc, argv))
+        return 1;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

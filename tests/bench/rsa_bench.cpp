@@ -1,6 +1,6 @@
 // The RSA engine next to yardsticks in the same binary:
 //
-//   bin/zel_rsa_bench [--benchmark_filter=Keygen] [other Google Benchmark flags]
+//   bin/zel_rsa_bench [--kernel=portable|adx|ifma] [--benchmark_filter=Keygen] [other Google Benchmark flags]
 //
 // Keygen/<k>/...: key generation at k = 64, 128 and 256 bytes over a fixed
 // set of seed pairs (one iteration = the whole set), ours against the same
@@ -23,6 +23,7 @@
 // CRT on the same block.
 #include "hash/digest.h"
 #include "random/random.h"
+#include "rsa/bigint.h"
 #include "rsa/rsa.h"
 #include "tests/native/rsa_gmp_reference.h"
 
@@ -495,10 +496,37 @@ private:
     std::map<std::string, std::map<std::string, std::vector<double>>> values_;
 };
 
+// --kernel=portable|adx|ifma (taken out of the arguments before Google
+// Benchmark reads them): runs our side on that big-integer kernel instead of
+// the one the process chose.  False for an unknown or unavailable kernel.
+bool TakeKernelArgument(int& argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--kernel=", 0) != 0)
+            continue;
+        const std::string name = arg.substr(9);
+        const XBigIntKernel kernel = name == "portable" ? XBigIntKernel::kPortable
+                                   : name == "adx"      ? XBigIntKernel::kAdx
+                                                        : XBigIntKernel::kIfma;
+        if ((name != "portable" && name != "adx" && name != "ifma") || !XBigIntSelectKernel(kernel)) {
+            std::fprintf(stderr, "kernel %s: unknown or not available here\n", name.c_str());
+            return false;
+        }
+        for (int j = i; j + 1 < argc; ++j)
+            argv[j] = argv[j + 1];
+        --argc;
+        --i;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (!TakeKernelArgument(argc, argv))
+        return 1;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
@@ -545,8 +573,10 @@ int main(int argc, char** argv)
 
     std::printf("\n%-22s %11s %11s %11s %10s   %s\n", "RSA-2048 (k = 256)", "ours", "GMP+CRT", "OpenSSL",
                 "ours/best", "target");
+    const XBigIntKernel kernel = XBigIntActiveKernel();
     std::printf("(medians of processor time per call, the three in turn; ours/best = our time / the faster "
-                "peer's, lower is better; Private: the bare operation on a block, bytes to bytes)\n");
+                "peer's, lower is better; Private: the bare operation on a block, bytes to bytes; kernel %s)\n",
+                kernel == XBigIntKernel::kIfma ? "ifma" : kernel == XBigIntKernel::kAdx ? "adx" : "portable");
     for (const char* op : ops) {
         const std::string name = std::string("RSA2048/") + op + "/ratio";
         double ours = 0, gmp = 0, openssl = 0;
