@@ -15,7 +15,9 @@
 // GCC 12's 512-bit intrinsics start some results from a deliberately
 // undefined register value, which -Wmaybe-uninitialized reports at every
 // inlined use.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #endif
 
