@@ -28,14 +28,24 @@ bool CpuHasAdx()
 #if ZEL_BIGINT_ADX
 std::atomic<bool> zel_bigint::g_adxKernel{CpuHasAdx()};
 #endif
+#if ZEL_BIGINT_IFMA
+// The IFMA powers go with the ADX rows for everything else.
+std::atomic<bool> zel_bigint::g_ifmaKernel{CpuHasAdx() && zel_bigint::ifma::CpuSupported()};
+#endif
 
 bool XBigIntKernelAvailable(XBigIntKernel kernel)
 {
+    if (kernel == XBigIntKernel::kIfma)
+        return CpuHasAdx() && zel_bigint::ifma::CpuSupported();
     return kernel == XBigIntKernel::kPortable || CpuHasAdx();
 }
 
 XBigIntKernel XBigIntActiveKernel()
 {
+#if ZEL_BIGINT_IFMA
+    if (zel_bigint::g_ifmaKernel.load(std::memory_order_relaxed))
+        return XBigIntKernel::kIfma;
+#endif
 #if ZEL_BIGINT_ADX
     if (zel_bigint::g_adxKernel.load(std::memory_order_relaxed))
         return XBigIntKernel::kAdx;
@@ -48,7 +58,11 @@ bool XBigIntSelectKernel(XBigIntKernel kernel)
     if (!XBigIntKernelAvailable(kernel))
         return false;
 #if ZEL_BIGINT_ADX
-    zel_bigint::g_adxKernel.store(kernel == XBigIntKernel::kAdx, std::memory_order_relaxed);
+    zel_bigint::g_adxKernel.store(kernel == XBigIntKernel::kAdx || kernel == XBigIntKernel::kIfma,
+                                  std::memory_order_relaxed);
+#endif
+#if ZEL_BIGINT_IFMA
+    zel_bigint::g_ifmaKernel.store(kernel == XBigIntKernel::kIfma, std::memory_order_relaxed);
 #endif
     return true;
 }

@@ -90,6 +90,14 @@ public:
     // still depends on the lengths of m and e).  Even moduli, which no
     // private key has, take PowMod.
     void PowModSecret(const XBigIntT& e, const XBigIntT& m);
+    // a = a^ea mod ma and b = b^eb mod mb, each as PowModSecret gives it
+    // (the two exponents read over the same number of bits, the larger of
+    // the four bit lengths).  The two halves of an RSA private operation
+    // with the CRT: with the IFMA kernel and two moduli of the same size,
+    // the two powers are computed together, interleaved.  a and b are two
+    // different numbers, neither one an exponent or modulus of the other.
+    static void PowModSecretPair(XBigIntT& a, const XBigIntT& ea, const XBigIntT& ma, XBigIntT& b,
+                                 const XBigIntT& eb, const XBigIntT& mb);
     // The inverse of this modulo m for coprime this and m, by the extended
     // Euclidean algorithm on non-negative numbers: the Bezout coefficient of
     // this is tracked by its magnitude x0 and a sign marker, and the result is
@@ -140,9 +148,13 @@ using XBigInt = XBigIntT<XBigIntLimb>;
 // that have them, the BMI2 and ADX instructions (MULX with two independent
 // carry chains, ADCX and ADOX).  The process picks the faster one available
 // at start-up; tests and benchmarks may switch (results are identical).
+// kIfma: on x86-64 CPUs with AVX-512 IFMA, the modular powers of odd moduli
+// from 512 bits up to 4096 and a little more run in radix 2^52 on 512-bit
+// registers (rsa/bigint_ifma.h); everything else runs the ADX kernel.
 enum class XBigIntKernel {
     kPortable,
     kAdx,
+    kIfma,
 };
 
 // Whether this build and this CPU can run the kernel.

@@ -3,11 +3,13 @@
 #pragma once
 
 #include "rsa/bigint.h"
+#include "rsa/bigint_ifma.h"
 #include "rsa/bigint_limbs.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <tuple>
 #include <utility>
 
 namespace zel_bigint {
@@ -568,6 +570,13 @@ void XBigIntT<Limb>::PowMod(const XBigIntT& e, const XBigIntT& m)
         DivRem<Limb>(nullptr, g, limbs_, length_, m.limbs_, n);
 
     const uint64_t ebits = e.BitLength();
+    if constexpr (sizeof(Limb) == 8) {
+        if (!m.IsEven() && IfmaTakesPower(m.BitLength())) {
+            ifma::PowMod(result, g, e.limbs_, ebits, m.limbs_, n);
+            Assign(result, n);
+            return;
+        }
+    }
     if (!m.IsEven()) {
         // Odd modulus: Montgomery products, no division in the loop.
         MontgomeryModulus<Limb> mod(m.limbs_, n);
@@ -615,6 +624,13 @@ void XBigIntT<Limb>::PowModSecret(const XBigIntT& e, const XBigIntT& m)
     else
         DivRem<Limb>(nullptr, g, limbs_, length_, m.limbs_, n);
 
+    if constexpr (sizeof(Limb) == 8) {
+        if (IfmaTakesPower(m.BitLength())) {
+            ifma::PowModSecret(result, g, exponent, bits, m.limbs_, n);
+            Assign(result, n);
+            return;
+        }
+    }
     MontgomeryModulus<Limb> mod(m.limbs_, n);
     mod.ToMontgomery(gm, g);
     std::memset(g, 0, n * sizeof(Limb));
@@ -623,6 +639,45 @@ void XBigIntT<Limb>::PowModSecret(const XBigIntT& e, const XBigIntT& m)
     MaskedWindowPower(mod, result, gm, one, exponent, bits, n);
     mod.FromMontgomery(result, result, true);
     Assign(result, n);
+}
+
+template <typename Limb>
+void XBigIntT<Limb>::PowModSecretPair(XBigIntT& a, const XBigIntT& ea, const XBigIntT& ma, XBigIntT& b,
+                                      const XBigIntT& eb, const XBigIntT& mb)
+{
+    using namespace zel_bigint;
+    if constexpr (sizeof(Limb) == 8) {
+        const uint64_t abits = ma.BitLength(), bbits = mb.BitLength();
+        if (&a != &b && !ma.IsEven() && !mb.IsEven() && abits == bbits && IfmaTakesPower(abits)) {
+            const uint64_t bits = std::max({abits, ea.BitLength(), eb.BitLength()});
+            const size_t na = ma.length_, nb = mb.length_;
+            const size_t elimbs = size_t((bits + kLimbBits - 1) / kLimbBits) + 1;
+            LimbBuffer<Limb> work(2 * na + 2 * nb + 2 * elimbs);
+            Limb* ga = work.Get();
+            Limb* ra = ga + na;
+            Limb* gb = ra + na;
+            Limb* rb = gb + nb;
+            Limb* xa = rb + nb;
+            Limb* xb = xa + elimbs;
+            std::memset(xa, 0, 2 * elimbs * sizeof(Limb));
+            std::memcpy(xa, ea.limbs_, size_t(ea.length_) * sizeof(Limb));
+            std::memcpy(xb, eb.limbs_, size_t(eb.length_) * sizeof(Limb));
+            // Each base below its modulus.
+            for (auto [g, x, mod, count] : {std::make_tuple(ga, &a, &ma, na), std::make_tuple(gb, &b, &mb, nb)}) {
+                std::memset(g, 0, count * sizeof(Limb));
+                if (x->Compare(*mod) < 0)
+                    std::memcpy(g, x->limbs_, size_t(x->length_) * sizeof(Limb));
+                else
+                    DivRem<Limb>(nullptr, g, x->limbs_, x->length_, mod->limbs_, count);
+            }
+            ifma::PowModSecretPair(ra, ga, xa, ma.limbs_, na, rb, gb, xb, mb.limbs_, nb, bits);
+            a.Assign(ra, na);
+            b.Assign(rb, nb);
+            return;
+        }
+    }
+    a.PowModSecret(ea, ma);
+    b.PowModSecret(eb, mb);
 }
 
 template <typename Limb>

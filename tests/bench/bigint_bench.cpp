@@ -1,23 +1,29 @@
 // Modular exponentiation of the big integers at the RSA sizes (512-, 1024-
 // and 2048-bit moduli, full-length exponents, bases below the modulus) next
-// to GMP's mpz_powm on the same numbers, then a table of the time ratios
-// ours/GMP.
+// to GMP (mpz_powm, mpz_powm_sec) and OpenSSL's BN (BN_mod_exp_mont,
+// BN_mod_exp_mont_consttime) on the same numbers, then a table of our time
+// over the best peer's.
 //
-//   bin/zel_bigint_bench [--benchmark_filter=PowMod/2048] [other Google Benchmark flags]
+//   bin/zel_bigint_bench [--kernel=portable|adx|ifma] [--benchmark_filter=PowMod/2048] [other flags]
 //
 // PowMod/<bits>/ours and .../gmp time each side on its own; odd moduli take
 // the Montgomery path.  .../ours_limb32 is the 32-bit-limb build of the same
 // code (what the i686 DLL runs), .../even_ours and .../even_gmp an even
-// modulus (our long-division path).  PowMod/<bits>/ratio runs ours and GMP in
-// turn within each iteration, each timed by the thread's processor clock, and
-// reports their medians and the ratio, so that both sides see the same load
-// on a busy machine; the table at the end is built from these.  Before
-// timing, every pair is checked to give the same result; a pair that
-// disagrees is reported as an error and gets no ratio.
+// modulus (our long-division path).  PowMod/<bits>/ratio runs ours (PowMod),
+// mpz_powm and BN_mod_exp_mont in turn within each iteration, each timed by
+// the thread's processor clock, and reports their medians, so that all see
+// the same load on a busy machine; PowModSecret/<bits>/ratio does the same
+// for the exponentiation with a secret exponent (PowModSecret, mpz_powm_sec,
+// BN_mod_exp_mont_consttime).  Each call starts from the numbers alone (no
+// Montgomery context kept between calls) on every side.  The table at the
+// end is built from these, with the kernel our side ran.  Before timing,
+// every side is checked to give GMP's result; a side that disagrees is
+// reported as an error and gets no ratio.
 #include "rsa/bigint.h"
 
 #include <benchmark/benchmark.h>
 #include <gmp.h>
+#include <openssl/bn.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -138,33 +144,102 @@ double Median(std::vector<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-void Ratio(benchmark::State& state, unsigned bits)
+// OpenSSL's BN numbers of one size, and its exponentiation.
+struct Bn {
+    BIGNUM* base = nullptr;
+    BIGNUM* exponent = nullptr;
+    BIGNUM* modulus = nullptr;
+    BIGNUM* result = BN_new();
+    BN_CTX* ctx = BN_CTX_new();
+
+    explicit Bn(const Operands& o)
+        : base(BN_bin2bn(o.base.data(), int(o.base.size()), nullptr)),
+          exponent(BN_bin2bn(o.exponent.data(), int(o.exponent.size()), nullptr)),
+          modulus(BN_bin2bn(o.modulus.data(), int(o.modulus.size()), nullptr))
+    {
+    }
+    Bn(const Bn&) = delete;
+    Bn& operator=(const Bn&) = delete;
+    ~Bn()
+    {
+        BN_free(base);
+        BN_free(exponent);
+        BN_free(modulus);
+        BN_free(result);
+        BN_CTX_free(ctx);
+    }
+
+    void Power(bool secret)
+    {
+        if (secret)
+            BN_mod_exp_mont_consttime(result, base, exponent, modulus, ctx, nullptr);
+        else
+            BN_mod_exp_mont(result, base, exponent, modulus, ctx, nullptr);
+    }
+
+    Bytes Result(size_t length) const
+    {
+        Bytes out(length);
+        BN_bn2binpad(result, out.data(), int(length));
+        return out;
+    }
+};
+
+// Ours, GMP and OpenSSL in turn: PowMod, mpz_powm and BN_mod_exp_mont, or
+// (secret) PowModSecret, mpz_powm_sec and BN_mod_exp_mont_consttime.
+void Ratio(benchmark::State& state, unsigned bits, bool secret)
 {
     const Operands o = MakeOperands(bits, true);
-    if (!SameAsGmp<XBigInt>(o)) {
-        state.SkipWithError("result differs from GMP's");
-        return;
-    }
     const XBigInt base = Number<XBigInt>(o.base), exponent = Number<XBigInt>(o.exponent),
                   modulus = Number<XBigInt>(o.modulus);
     Mpz zb(o.base), ze(o.exponent), zm(o.modulus), result;
-    std::vector<double> ours, theirs;
+    Bn bn(o);
+    auto ours = [&] {
+        XBigInt a = base;
+        if (secret)
+            a.PowModSecret(exponent, modulus);
+        else
+            a.PowMod(exponent, modulus);
+        return a;
+    };
+    auto gmp = [&] {
+        if (secret)
+            mpz_powm_sec(result.get(), zb.get(), ze.get(), zm.get());
+        else
+            mpz_powm(result.get(), zb.get(), ze.get(), zm.get());
+    };
+    // Every side gives GMP's mpz_powm result.
+    {
+        Mpz expected;
+        mpz_powm(expected.get(), zb.get(), ze.get(), zm.get());
+        gmp();
+        bn.Power(secret);
+        const XBlob mine = ours().ToBytes(uint32_t(o.modulus.size()));
+        Mpz oursAsMpz(Bytes(mine.Data(), mine.Data() + mine.Length())), bnAsMpz(bn.Result(o.modulus.size()));
+        if (mpz_cmp(oursAsMpz.get(), expected.get()) != 0 || mpz_cmp(result.get(), expected.get()) != 0 ||
+            mpz_cmp(bnAsMpz.get(), expected.get()) != 0) {
+            state.SkipWithError("the results differ");
+            return;
+        }
+    }
+    std::vector<double> oursTimes, gmpTimes, opensslTimes;
     for (auto _ : state) {
         const double t0 = ThreadSeconds();
-        XBigInt a = base;
-        a.PowMod(exponent, modulus);
-        benchmark::DoNotOptimize(a);
+        benchmark::DoNotOptimize(ours());
         const double t1 = ThreadSeconds();
-        mpz_powm(result.get(), zb.get(), ze.get(), zm.get());
+        gmp();
         benchmark::DoNotOptimize(result.get());
         const double t2 = ThreadSeconds();
-        ours.push_back(t1 - t0);
-        theirs.push_back(t2 - t1);
+        bn.Power(secret);
+        benchmark::DoNotOptimize(bn.result);
+        const double t3 = ThreadSeconds();
+        oursTimes.push_back(t1 - t0);
+        gmpTimes.push_back(t2 - t1);
+        opensslTimes.push_back(t3 - t2);
     }
-    const double a = Median(ours), b = Median(theirs);
-    state.counters["ours_us"] = a * 1e6;
-    state.counters["gmp_us"] = b * 1e6;
-    state.counters["ratio"] = b > 0 ? a / b : 0;
+    state.counters["ours_us"] = Median(oursTimes) * 1e6;
+    state.counters["gmp_us"] = Median(gmpTimes) * 1e6;
+    state.counters["openssl_us"] = Median(opensslTimes) * 1e6;
 }
 
 // Keeps the console output and collects the counters of the ratio runs by
@@ -175,47 +250,73 @@ public:
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.error_occurred)
+            if (run.error_occurred || run.run_type != Run::RT_Iteration)
                 continue;
-            const auto ours = run.counters.find("ours_us"), gmp = run.counters.find("gmp_us");
-            if (ours == run.counters.end() || gmp == run.counters.end())
-                continue;
-            const std::string name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Iteration) {
-                ours_[name].push_back(ours->second.value);
-                gmp_[name].push_back(gmp->second.value);
-            } else if (run.aggregate_name == "median") {
-                medians_[name] = {ours->second.value, gmp->second.value};
-            }
+            for (const auto& counter : run.counters)
+                values_[run.run_name.function_name][counter.first].push_back(counter.second.value);
         }
     }
 
-    // Microseconds of ours and GMP's; false when the benchmark has no result.
-    bool Times(const std::string& name, double& ours, double& gmp) const
+    // The median over repetitions of one counter; false when missing.
+    bool Value(const std::string& name, const std::string& counter, double& value) const
     {
-        const auto median = medians_.find(name);
-        if (median != medians_.end()) {
-            ours = median->second.first;
-            gmp = median->second.second;
-            return true;
-        }
-        const auto a = ours_.find(name), b = gmp_.find(name);
-        if (a == ours_.end() || b == gmp_.end() || a->second.empty())
+        const auto run = values_.find(name);
+        if (run == values_.end())
             return false;
-        ours = Median(a->second);
-        gmp = Median(b->second);
+        const auto c = run->second.find(counter);
+        if (c == run->second.end() || c->second.empty())
+            return false;
+        value = Median(c->second);
         return true;
     }
 
 private:
-    std::map<std::string, std::vector<double>> ours_, gmp_;
-    std::map<std::string, std::pair<double, double>> medians_;
+    std::map<std::string, std::map<std::string, std::vector<double>>> values_;
 };
+
+const char* KernelName()
+{
+    switch (XBigIntActiveKernel()) {
+    case XBigIntKernel::kAdx:
+        return "adx";
+    case XBigIntKernel::kIfma:
+        return "ifma";
+    default:
+        return "portable";
+    }
+}
+
+// --kernel=portable|adx|ifma (taken out of the arguments before Google
+// Benchmark reads them): runs our side on that big-integer kernel instead of
+// the one the process chose.  False for an unknown or unavailable kernel.
+bool TakeKernelArgument(int& argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--kernel=", 0) != 0)
+            continue;
+        const std::string name = arg.substr(9);
+        const XBigIntKernel kernel = name == "portable" ? XBigIntKernel::kPortable
+                                   : name == "adx"      ? XBigIntKernel::kAdx
+                                                        : XBigIntKernel::kIfma;
+        if ((name != "portable" && name != "adx" && name != "ifma") || !XBigIntSelectKernel(kernel)) {
+            std::fprintf(stderr, "kernel %s: unknown or not available here\n", name.c_str());
+            return false;
+        }
+        for (int j = i; j + 1 < argc; ++j)
+            argv[j] = argv[j + 1];
+        --argc;
+        --i;
+    }
+    return true;
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (!TakeKernelArgument(argc, argv))
+        return 1;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
@@ -234,28 +335,35 @@ int main(int argc, char** argv)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark((prefix + "even_gmp").c_str(), Gmp, bits, false)
             ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark((prefix + "ratio").c_str(), Ratio, bits)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((prefix + "ratio").c_str(), Ratio, bits, false)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("PowModSecret/" + std::to_string(bits) + "/ratio").c_str(), Ratio, bits, true)
+            ->Unit(benchmark::kMicrosecond);
     }
 
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    const double target = 2.0;
-    std::printf("\n%-26s %12s %12s %7s   %s\n", "PowMod, odd modulus", "ours", "GMP", "ratio", "target");
-    std::printf("(full-length exponent; medians of processor time, ours and GMP in turn; %u-bit limbs)\n",
-                XBigInt::kLimbBits);
-    for (unsigned bits : sizes) {
-        const std::string name = "PowMod/" + std::to_string(bits) + "/ratio";
-        const std::string label = std::to_string(bits) + "-bit modulus";
-        double ours = 0, gmp = 0;
-        if (!reporter.Times(name, ours, gmp) || gmp <= 0) {
-            std::printf("%-26s no result\n", label.c_str());
-            continue;
+    std::printf("\n%-26s %11s %11s %11s %10s   %s\n", "odd modulus", "ours", "GMP", "OpenSSL", "ours/best",
+                "target");
+    std::printf("(full-length exponent; medians of processor time, the three in turn; ours/best = our time over "
+                "the faster peer's, lower is better; kernel %s, %u-bit limbs)\n",
+                KernelName(), XBigInt::kLimbBits);
+    for (const char* kind : {"PowMod", "PowModSecret"}) {
+        for (unsigned bits : sizes) {
+            const std::string name = std::string(kind) + "/" + std::to_string(bits) + "/ratio";
+            const std::string label = std::string(kind) + " " + std::to_string(bits);
+            double ours = 0, gmp = 0, openssl = 0;
+            if (!reporter.Value(name, "ours_us", ours) || !reporter.Value(name, "gmp_us", gmp) ||
+                !reporter.Value(name, "openssl_us", openssl) || gmp <= 0 || openssl <= 0) {
+                std::printf("%-26s no result\n", label.c_str());
+                continue;
+            }
+            const double ratio = ours / std::min(gmp, openssl);
+            std::printf("%-26s %8.1f us %8.1f us %8.1f us %10.2f   <= 1.00 (best: %s)%s\n", label.c_str(), ours, gmp,
+                        openssl, ratio, gmp <= openssl ? "GMP" : "OpenSSL", ratio <= 1.0 ? "" : "  ABOVE TARGET");
         }
-        const double ratio = ours / gmp;
-        std::printf("%-26s %9.1f us %9.1f us %7.2f   <= %.1f%s\n", label.c_str(), ours, gmp, ratio, target,
-                    ratio <= target ? "" : "  ABOVE TARGET");
     }
     return 0;
 }

@@ -1,5 +1,6 @@
-// The two row-product kernels of the big integers (portable C++ and, where
-// the CPU has them, MULX/ADCX/ADOX) and the base-2 path of PowMod, checked
+// The kernels of the big integers (portable C++ and, where the CPU has them,
+// MULX/ADCX/ADOX rows and the AVX-512 IFMA powers) and the base-2 path of
+// PowMod, checked
 // against GMP: products, squares and powers at every limb count up to past
 // the RSA sizes, with operands of all one bits (the longest carry chains),
 // random operands and the edge bases.
@@ -21,12 +22,21 @@ std::vector<XBigIntKernel> Kernels()
     std::vector<XBigIntKernel> kernels{XBigIntKernel::kPortable};
     if (XBigIntKernelAvailable(XBigIntKernel::kAdx))
         kernels.push_back(XBigIntKernel::kAdx);
+    if (XBigIntKernelAvailable(XBigIntKernel::kIfma))
+        kernels.push_back(XBigIntKernel::kIfma);
     return kernels;
 }
 
 const char* Name(XBigIntKernel kernel)
 {
-    return kernel == XBigIntKernel::kAdx ? "adx" : "portable";
+    switch (kernel) {
+    case XBigIntKernel::kAdx:
+        return "adx";
+    case XBigIntKernel::kIfma:
+        return "ifma";
+    default:
+        return "portable";
+    }
 }
 
 // Restores the process's kernel at the end of a test.
@@ -51,7 +61,7 @@ TEST(BigIntKernel, SelectionFollowsAvailability)
 {
     KernelGuard guard;
     EXPECT_TRUE(XBigIntKernelAvailable(XBigIntKernel::kPortable));
-    for (XBigIntKernel kernel : {XBigIntKernel::kPortable, XBigIntKernel::kAdx}) {
+    for (XBigIntKernel kernel : {XBigIntKernel::kPortable, XBigIntKernel::kAdx, XBigIntKernel::kIfma}) {
         const bool available = XBigIntKernelAvailable(kernel);
         const XBigIntKernel before = XBigIntActiveKernel();
         EXPECT_EQ(XBigIntSelectKernel(kernel), available);
