@@ -102,8 +102,9 @@ public:
         // 32-bit limbs: the vector kernel when the process runs one (its
         // radix R differs from B^n; ToMontgomery and FromMontgomery follow).
         if constexpr (sizeof(Limb) == 4) {
-            if (VectorMontgomery32::Applies(n))
-                vector_ = std::make_unique<VectorMontgomery32>(copy, n, XBigIntActiveNarrowKernel());
+            const XBigIntNarrowKernel kernel = XBigIntActiveNarrowKernel();
+            if (kernel != XBigIntNarrowKernel::kPortable && VectorMontgomery32::Fits(n))
+                vector_ = std::make_unique<VectorMontgomery32>(copy, n, kernel);
         }
     }
 

@@ -203,16 +203,11 @@ void ToDigits(Digit* out, size_t digits, const uint32_t* x, size_t n, uint32_t* 
 
 } // namespace
 
-bool VectorMontgomery32::Applies(size_t n)
-{
-    return n >= 1 && n <= kMaxLimbs && g_narrowKernel.load(std::memory_order_relaxed) != int(XBigIntNarrowKernel::kPortable);
-}
-
 VectorMontgomery32::VectorMontgomery32(const uint32_t* m, size_t n, XBigIntNarrowKernel kernel)
     : n_(n), digits_(32 * n / kDigitBits + 1), kernel_(kernel)
 {
-    if (n == 0 || n > kMaxLimbs || kernel == XBigIntNarrowKernel::kPortable || !Available(kernel))
-        throw std::bad_alloc(); // never asked for by the engine: Applies comes first
+    if (!Fits(n) || kernel == XBigIntNarrowKernel::kPortable || !Available(kernel))
+        throw std::bad_alloc(); // never asked for by the engine, which checks first
     const size_t d = digits_;
     // a and m: lanes from 2 below a 32-byte boundary (the vector loops read
     // from lane 2 on, aligned) up to past lane d + 2 (a whole last vector).

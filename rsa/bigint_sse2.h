@@ -32,9 +32,8 @@ public:
     // Moduli of 1 to kMaxLimbs limbs (3552 bits: d <= 127).
     static constexpr size_t kMaxLimbs = 111;
 
-    // Whether the active narrow kernel is a vector one and it takes n-limb
-    // moduli.
-    static bool Applies(size_t n);
+    // Whether the vector kernels take n-limb moduli.
+    static bool Fits(size_t n) { return n >= 1 && n <= kMaxLimbs; }
 
     // m odd with n limbs, 1 <= n <= kMaxLimbs; kernel kSse2 or kAvx2 (and
     // available on this CPU).

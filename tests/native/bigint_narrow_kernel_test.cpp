@@ -160,7 +160,6 @@ TEST(BigIntNarrowKernel, SelectionFollowsAvailability)
         const XBigIntNarrowKernel before = XBigIntActiveNarrowKernel();
         EXPECT_EQ(XBigIntSelectNarrowKernel(kernel), available);
         EXPECT_EQ(XBigIntActiveNarrowKernel(), available ? kernel : before);
-        EXPECT_EQ(VectorMontgomery32::Applies(64), available && kernel != XBigIntNarrowKernel::kPortable);
     }
 #if defined(__x86_64__)
     EXPECT_TRUE(XBigIntNarrowKernelAvailable(XBigIntNarrowKernel::kSse2)); // x86-64 baseline
@@ -237,7 +236,7 @@ TEST(BigIntNarrowKernel, PowersMatchGmpWithEachKernel)
     // Limb counts around the RSA sizes (and the vector kernel's largest,
     // past which the portable loops take over), and a few short ones.
     std::vector<size_t> limbCounts = {1, 2, 3, 5, 7, 8, 15, 16, 17, 31, 32, 33, 47, 48, 49,
-                                      63, 64, 65, 95, 96, 97, 110, 111, 112};
+                                      63, 64, 65, 96, 111, 112};
     for (XBigIntNarrowKernel kernel : Kernels(true)) {
         ASSERT_TRUE(XBigIntSelectNarrowKernel(kernel));
         for (size_t n : limbCounts) {
@@ -250,15 +249,25 @@ TEST(BigIntNarrowKernel, PowersMatchGmpWithEachKernel)
             for (const Mpz* m : {&randomModulus, &belowPower}) {
                 Mpz top(*m);
                 mpz_sub_ui(top.get(), top.get(), 1);
-                const Mpz e = n > 64 ? RandomBelow(random, PowerOfTwo(256)) : RandomBelow(random, *m);
+                // Full-length exponents at the short lengths and the CRT
+                // halves of RSA-2048; elsewhere 160 bits run the same
+                // products, fewer times.  (PowModSecret reads the exponent
+                // over the modulus's length whatever its own: above the CRT
+                // halves' size it runs for the last two bases only.)
+                const bool full = n < 16 || n == 32;
+                const Mpz e = full ? RandomBelow(random, *m) : RandomBelow(random, PowerOfTwo(160));
                 const Mpz bases[] = {Mpz(0), Mpz(1), Mpz(2), top, RandomBelow(random, *m)};
-                for (const Mpz& base : bases) {
-                    Narrow x = ToNarrow(base), secret = ToNarrow(base);
-                    x.PowMod(ToNarrow(e), ToNarrow(*m));
-                    secret.PowModSecret(ToNarrow(e), ToNarrow(*m));
+                for (size_t i = 0; i < 5; ++i) {
+                    const Mpz& base = bases[i];
                     Mpz expected;
                     mpz_powm(expected.get(), base.get(), e.get(), m->get());
+                    Narrow x = ToNarrow(base);
+                    x.PowMod(ToNarrow(e), ToNarrow(*m));
                     ASSERT_TRUE(NarrowEqual(x, expected)) << Name(kernel) << ", " << n << " limbs: " << Hex(base);
+                    if (n > 33 && i < 3)
+                        continue;
+                    Narrow secret = ToNarrow(base);
+                    secret.PowModSecret(ToNarrow(e), ToNarrow(*m));
                     ASSERT_TRUE(NarrowEqual(secret, expected))
                         << Name(kernel) << ", masked, " << n << " limbs: " << Hex(base);
                 }
