@@ -162,3 +162,20 @@ bool XBigIntKernelAvailable(XBigIntKernel kernel);
 XBigIntKernel XBigIntActiveKernel();
 // Returns false, and changes nothing, when the kernel is not available.
 bool XBigIntSelectKernel(XBigIntKernel kernel);
+
+// The Montgomery products of the 32-bit-limb numbers (XBigInt of the i686
+// build, XBigIntT<uint32_t> everywhere) have three implementations: portable
+// C++, and on x86 CPUs the SSE2 and AVX2 vector kernels (28-bit digits in
+// 64-bit lanes, rsa/bigint_sse2.h).  The process picks the fastest one the
+// CPU has at start-up; tests and benchmarks may switch (results are
+// identical).  This choice is separate from the 64-bit limbs' kernel above.
+enum class XBigIntNarrowKernel {
+    kPortable,
+    kSse2,
+    kAvx2,
+};
+
+bool XBigIntNarrowKernelAvailable(XBigIntNarrowKernel kernel);
+XBigIntNarrowKernel XBigIntActiveNarrowKernel();
+// Returns false, and changes nothing, when the kernel is not available.
+bool XBigIntSelectNarrowKernel(XBigIntNarrowKernel kernel);

@@ -5,9 +5,11 @@
 #include "rsa/bigint.h"
 #include "rsa/bigint_ifma.h"
 #include "rsa/bigint_limbs.h"
+#include "rsa/bigint_sse2.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <tuple>
 #include <utility>
@@ -99,11 +101,37 @@ public:
         mont_.m = copy;
         mont_.n = n;
         mont_.minv = Montgomery<Limb>::NegInverse(m[0]);
+        // 32-bit limbs: the vector kernel when the process runs one (its
+        // radix R differs from B^n; ToMontgomery and FromMontgomery follow).
+        if constexpr (sizeof(Limb) == 4) {
+            const XBigIntNarrowKernel kernel = XBigIntActiveNarrowKernel();
+            if (kernel != XBigIntNarrowKernel::kPortable && VectorMontgomery32::Fits(n))
+                vector_ = std::make_unique<VectorMontgomery32>(copy, n, kernel);
+        }
     }
 
-    void Multiply(Limb* r, const Limb* a, const Limb* b) { mont_.Multiply(r, a, b, product_); }
-    // The same with the masked final subtraction (no value-dependent branch).
-    void MultiplyMasked(Limb* r, const Limb* a, const Limb* b) { mont_.MultiplyMasked(r, a, b, product_); }
+    void Multiply(Limb* r, const Limb* a, const Limb* b)
+    {
+        if constexpr (sizeof(Limb) == 4) {
+            if (vector_) {
+                vector_->Multiply(r, a, b);
+                return;
+            }
+        }
+        mont_.Multiply(r, a, b, product_);
+    }
+    // The same with the masked final subtraction (no value-dependent
+    // branch); the vector kernel always masks it.
+    void MultiplyMasked(Limb* r, const Limb* a, const Limb* b)
+    {
+        if constexpr (sizeof(Limb) == 4) {
+            if (vector_) {
+                vector_->Multiply(r, a, b);
+                return;
+            }
+        }
+        mont_.MultiplyMasked(r, a, b, product_);
+    }
 
     // r = 2 r mod m for r < m (n limbs); the same in the Montgomery domain.
     void Double(Limb* r) const
@@ -117,20 +145,36 @@ public:
     void ToMontgomery(Limb* r, const Limb* a)
     {
         const size_t n = mont_.n;
-        LimbBuffer<Limb> shifted(2 * n);
-        std::memset(shifted.Get(), 0, n * sizeof(Limb));
-        std::memcpy(shifted.Get() + n, a, n * sizeof(Limb));
-        const size_t top = Significant(shifted.Get(), 2 * n);
-        if (top == 0)
-            std::memset(r, 0, n * sizeof(Limb));
-        else
+        // a * R: a shifted up by the whole limbs and bits of log2 R (at
+        // least n limbs, so a non-zero a gives more limbs than m).
+        const uint64_t rBits = RBits();
+        const size_t words = size_t(rBits / kBits<Limb>);
+        const size_t length = words + n + 1;
+        LimbBuffer<Limb> shifted(length);
+        std::memset(shifted.Get(), 0, words * sizeof(Limb));
+        shifted[length - 1] = ShiftLeftN(shifted.Get() + words, a, n, unsigned(rBits % kBits<Limb>));
+        const size_t top = Significant(shifted.Get(), length);
+        if (top == 0) {
+            for (size_t i = 0; i < n; ++i)
+                r[i] = 0;
+        } else {
             DivRem<Limb>(nullptr, r, shifted.Get(), top, mont_.m, n);
+        }
     }
 
     // r = a / R mod m (n limbs); r may alias a.
     void FromMontgomery(Limb* r, const Limb* a, bool masked = false)
     {
         const size_t n = mont_.n;
+        if constexpr (sizeof(Limb) == 4) {
+            if (vector_) {
+                // A product by 1 divides by R.
+                std::memset(product_, 0, n * sizeof(Limb));
+                product_[0] = 1;
+                vector_->Multiply(r, a, product_);
+                return;
+            }
+        }
         std::memcpy(product_, a, n * sizeof(Limb));
         std::memset(product_ + n, 0, n * sizeof(Limb));
         if (masked)
@@ -140,9 +184,19 @@ public:
     }
 
 private:
+    uint64_t RBits() const
+    {
+        if constexpr (sizeof(Limb) == 4) {
+            if (vector_)
+                return vector_->RBits();
+        }
+        return uint64_t(mont_.n) * kBits<Limb>;
+    }
+
     LimbBuffer<Limb> scratch_;
     Limb* product_; // 2n limbs
     Montgomery<Limb> mont_;
+    std::unique_ptr<VectorMontgomery32> vector_; // 32-bit limbs only
 };
 
 // Window width for the sliding window over an exponent of `bits` bits: the
