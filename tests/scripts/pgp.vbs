@@ -278,7 +278,7 @@ Next
 section "Format, Aead, ChunkSize, Compression: written, read back, taken from the message"
 Set o = NewPgp("formats")
 same o.Format & " " & o.Aead & " " & o.ChunkSize & " " & o.Compression, "0 2 12 0", "a fresh object's settings"
-Dim formats, f, plainText, sealed
+Dim formats, f, plainText, sealed, changed
 plainText = String(3000, "z") & "end"
 ' format, AEAD mode, chunk size octet, compression
 formats = Array(Array(1, 2, 12, 1), Array(2, 1, 0, 0), Array(2, 2, 12, 2), Array(2, 3, 4, 1), Array(3, 2, 16, 0))
@@ -298,7 +298,10 @@ For Each f In formats
     same o2.Format & " " & o2.Aead & " " & o2.ChunkSize & " " & o2.Compression, f(0) & " " & f(1) & " " & f(2) & " " & f(3), _
       "the reader takes the format, AEAD mode, chunk size and compression"
   End If
-  Set d = NewBlob(Mid(sealed.Hex, 1, Len(sealed.Hex) - 10) & "00" & Right(sealed.Hex, 8))
+  ' The fifth byte from the end, changed: to 00, or to 01 where it was 00.
+  changed = "00"
+  If Mid(sealed.Hex, Len(sealed.Hex) - 9, 2) = "00" Then changed = "01"
+  Set d = NewBlob(Mid(sealed.Hex, 1, Len(sealed.Hex) - 10) & changed & Right(sealed.Hex, 8))
   same TryDecrypt(o2, d, r), Refusal("Data is corrupted - PGP"), "format " & f(0) & ": a changed byte near the end"
 Next
 Set o = NewPgp("formats")
