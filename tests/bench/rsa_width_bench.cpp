@@ -13,6 +13,8 @@
 //                          Garner's recombination), on XBigIntT<uint32_t> or
 //                          XBigIntT<uint64_t>
 //   powmod/<limbs>/<kernel>  x^e mod n, full 2048-bit exponent (PowMod)
+//   crt/64/<kernel>, powmod/64/<kernel>  the same on 64-bit limbs, for each
+//                          64-bit kernel the CPU has (the chosen one first)
 //   private/<kernel>       XRsa's whole private operation (blinding, CRT,
 //                          result check) on this build's XBigInt; the kernel
 //                          matters only where XBigInt has 32-bit limbs (i686)
@@ -54,6 +56,18 @@ double Median(std::vector<double> v)
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+const char* WideKernelName(XBigIntKernel kernel)
+{
+    switch (kernel) {
+    case XBigIntKernel::kIfma:
+        return "ifma";
+    case XBigIntKernel::kAdx:
+        return "adx";
+    default:
+        return "portable";
+    }
 }
 
 const char* KernelName(XBigIntNarrowKernel kernel)
@@ -133,6 +147,7 @@ int main(int argc, char** argv)
 {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 25;
     const XBigIntNarrowKernel savedKernel = XBigIntActiveNarrowKernel();
+    const XBigIntKernel savedWideKernel = XBigIntActiveKernel();
 
     XRsa rsa;
     rsa.Keygen(Text("width bench seed one"), Text("width bench seed two"), 256);
@@ -157,14 +172,30 @@ int main(int argc, char** argv)
     const CrtKey<XBigIntT<uint64_t>> key64(rsa);
     const XBigIntT<uint64_t> x64 = Convert<XBigIntT<uint64_t>>(x), e64 = Convert<XBigIntT<uint64_t>>(exponent),
                              n64 = Convert<XBigIntT<uint64_t>>(n);
-    rows.push_back({"crt/64/" + std::string(XBigIntKernelAvailable(XBigIntKernel::kAdx) ? "adx" : "portable"),
-                    [&] { return CrtPower(x64, key64).ToBytes(256); }, "crt", {}});
-    rows.push_back({"powmod/64", [&] {
-                        XBigIntT<uint64_t> y(x64);
-                        y.PowMod(e64, n64);
-                        return y.ToBytes(256);
-                    },
-                    "powmod", {}});
+    // Each 64-bit kernel the CPU has, the one the process chose first (the
+    // reference: what the x86-64 DLL runs here), then the others below it
+    // (ADX is what a CPU without IFMA runs).
+    std::vector<XBigIntKernel> wideKernels{savedWideKernel};
+    for (XBigIntKernel k : {XBigIntKernel::kIfma, XBigIntKernel::kAdx, XBigIntKernel::kPortable}) {
+        if (k != savedWideKernel && XBigIntKernelAvailable(k))
+            wideKernels.push_back(k);
+    }
+    for (XBigIntKernel k : wideKernels) {
+        const std::string name = WideKernelName(k);
+        rows.push_back({"crt/64/" + name, [&, k] {
+                            XBigIntSelectKernel(k);
+                            return CrtPower(x64, key64).ToBytes(256);
+                        },
+                        "crt", {}});
+        rows.push_back({"powmod/64/" + name, [&, k] {
+                            XBigIntSelectKernel(k);
+                            XBigIntT<uint64_t> y(x64);
+                            y.PowMod(e64, n64);
+                            return y.ToBytes(256);
+                        },
+                        "powmod", {}});
+    }
+    XBigIntSelectKernel(savedWideKernel);
 #endif
     for (XBigIntNarrowKernel k : kernels) {
         const std::string name = KernelName(k);
@@ -187,6 +218,7 @@ int main(int argc, char** argv)
     for (XBigIntNarrowKernel k : narrowEngine ? kernels : std::vector<XBigIntNarrowKernel>{savedKernel}) {
         rows.push_back({std::string("private/") + (narrowEngine ? KernelName(k) : "64"), [&, k] {
                             XBigIntSelectNarrowKernel(k);
+                            XBigIntSelectKernel(savedWideKernel);
                             XBigInt y(x);
                             rsa.ApplyPrivate(y);
                             return y.ToBytes(256);
@@ -220,6 +252,7 @@ int main(int argc, char** argv)
         }
     }
     XBigIntSelectNarrowKernel(savedKernel);
+    XBigIntSelectKernel(savedWideKernel);
 
     std::printf("RSA-2048 and PowMod 2048 by limb width and 32-bit kernel: this build's XBigInt has %u-bit "
                 "limbs; default 32-bit kernel %s; medians of %d interleaved rounds\n",
