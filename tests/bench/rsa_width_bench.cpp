@@ -58,6 +58,7 @@ double Median(std::vector<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+#if ZEL_BIGINT_HAVE_LIMB64
 const char* WideKernelName(XBigIntKernel kernel)
 {
     switch (kernel) {
@@ -69,6 +70,7 @@ const char* WideKernelName(XBigIntKernel kernel)
         return "portable";
     }
 }
+#endif
 
 const char* KernelName(XBigIntNarrowKernel kernel)
 {
