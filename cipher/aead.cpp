@@ -68,20 +68,6 @@ bool FastGhash()
     return GhashActiveEngine() == GhashEngine::kPclmul;
 }
 
-void XorBytes(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t n)
-{
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        x ^= y;
-        std::memcpy(out + i, &x, 8);
-    }
-    for (; i < n; ++i)
-        out[i] = uint8_t(a[i] ^ b[i]);
-}
-
 void Double(uint8_t* block)
 {
     const uint64_t hi = LoadBe64(block), lo = LoadBe64(block + 8);

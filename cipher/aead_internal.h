@@ -3,6 +3,7 @@
 
 #include "cipher/aead.h"
 #include "cipher/aes.h"
+#include "core/bytes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -58,9 +59,6 @@ inline Block& operator^=(Block& a, const Block& b)
     a.w[1] ^= b.w[1];
     return a;
 }
-
-// out = a XOR b over n bytes (out may be a or b).
-void XorBytes(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t n);
 
 // Multiplication by x in GF(2^128) with the polynomial x^128 + x^7 + x^2 + x + 1,
 // the string read as a big-endian number (OCB's and CMAC's doubling), in place.

@@ -45,21 +45,6 @@ XBlob ResultOf(uint64_t n)
     return out;
 }
 
-// out = a XOR b over n bytes (out may be a or b).
-void XorBytes(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t n)
-{
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        x ^= y;
-        std::memcpy(out + i, &x, 8);
-    }
-    for (; i < n; ++i)
-        out[i] = uint8_t(a[i] ^ b[i]);
-}
-
 // The next counter block: GCM increments the last 32 bits modulo 2^32, CTR
 // the whole block as a 128-bit big-endian number.  (The counter is no secret.)
 void Increment32(uint8_t* counter)

@@ -1,44 +1,11 @@
 #include "cipher/block_cipher.h"
 
 #include "core/alarm.h"
+#include "core/bytes.h"
 #include "core/wipe.h"
 
 #include <cstring>
 #include <new>
-
-namespace {
-
-// target[i] ^= other[i] for n bytes, eight at a time where it can.
-void XorInto(uint8_t* target, const uint8_t* other, size_t n)
-{
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t a, b;
-        std::memcpy(&a, target + i, 8);
-        std::memcpy(&b, other + i, 8);
-        a ^= b;
-        std::memcpy(target + i, &a, 8);
-    }
-    for (; i < n; ++i)
-        target[i] ^= other[i];
-}
-
-// out[i] = a[i] ^ b[i] for n bytes (out may be a or b).
-void XorTo(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t n)
-{
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        x ^= y;
-        std::memcpy(out + i, &x, 8);
-    }
-    for (; i < n; ++i)
-        out[i] = uint8_t(a[i] ^ b[i]);
-}
-
-} // namespace
 
 XBlockCipher::~XBlockCipher()
 {
@@ -79,8 +46,8 @@ void XBlockCipher::DecryptBlocksChained(const uint8_t* in, uint8_t* out, size_t 
     const uint32_t b = BlockSize();
     DecryptBlocks(in, out, count);
     // Plaintext block i is D(c_i) XOR c_(i-1), the chaining block standing in for c_(-1).
-    XorInto(out, chain, b);
-    XorInto(out + b, in, (count - 1) * b);
+    XorBytes(out, out, chain, b);
+    XorBytes(out + b, out + b, in, (count - 1) * b);
     std::memcpy(chain, in + (count - 1) * b, b);
 }
 
@@ -108,8 +75,8 @@ void XBlockCipher::CfbEncryptBlocks(const uint8_t* in, uint8_t* out, size_t coun
         std::memcpy(chain, x, b);
         EncryptBlocksChained(in, next, run, chain);
         // C[0] = P[0] XOR x; C[k] = P[k] XOR next[k-1]; in may equal out.
-        XorTo(out, in, x, b);
-        XorTo(out + b, in + b, next, (run - 1) * b);
+        XorBytes(out, in, x, b);
+        XorBytes(out + b, in + b, next, (run - 1) * b);
         std::memcpy(x, chain, b);
         in += run * b;
         out += run * b;
@@ -135,7 +102,7 @@ void XBlockCipher::CfbDecryptBlocks(const uint8_t* in, uint8_t* out, size_t coun
         // be in) is written.
         std::memcpy(feedback, in + (run - 1) * b, b);
         EncryptBlocks(ks, ks, run);
-        XorTo(out, in, ks, run * b);
+        XorBytes(out, in, ks, run * b);
         in += run * b;
         out += run * b;
         count -= run;

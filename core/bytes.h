@@ -1,12 +1,14 @@
 // Loads and stores of 16-, 32- and 64-bit words in a named byte order, and
-// rotations, for every engine.  Each name says its byte order: Be for
+// rotations, and the XOR of byte strings, for every engine.  Each name says its byte order: Be for
 // big-endian (most significant byte first, as OpenPGP, Blowfish, CAST,
 // DES, SHA-1 and RIPEMD's length field write words), Le for little-endian
 // (AES's state, Twofish, MD5, RIPEMD-160, CRC tables).  The byte-by-byte
 // forms compile to single loads and stores (with a byte swap) on x86.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 inline uint16_t LoadBe16(const uint8_t* p)
 {
@@ -102,4 +104,19 @@ inline uint64_t Rotr64(uint64_t x, unsigned n)
 {
     n &= 63;
     return (x >> n) | (x << ((64 - n) & 63));
+}
+
+// out = a XOR b over n bytes, eight at a time where it can (out may be a or b).
+inline void XorBytes(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t n)
+{
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        x ^= y;
+        std::memcpy(out + i, &x, 8);
+    }
+    for (; i < n; ++i)
+        out[i] = uint8_t(a[i] ^ b[i]);
 }

@@ -403,21 +403,6 @@ void SecretPower2(uint64_t* r1, const uint64_t* g1, const uint64_t* e1, const ui
     Leave<V>(r2, a2, c2, m2, n2);
 }
 
-// Sliding windows over a public exponent, as the portable path does.
-unsigned PublicWindowWidth(uint64_t bits)
-{
-    unsigned best = 1;
-    double bestCost = 1.0 + double(bits) / 2;
-    for (unsigned w = 2; w <= 7; ++w) {
-        const double cost = double(1u << (w - 1)) + double(bits) / (w + 1);
-        if (cost < bestCost) {
-            bestCost = cost;
-            best = w;
-        }
-    }
-    return best;
-}
-
 inline unsigned Bit(const uint64_t* e, uint64_t i)
 {
     return unsigned(e[i / 64] >> (i % 64)) & 1;
@@ -428,7 +413,7 @@ void PublicPower(uint64_t* result, const uint64_t* g, const uint64_t* e, uint64_
                  size_t n, const Context& c)
 {
     constexpr size_t W = kLanes * V;
-    const unsigned w = PublicWindowWidth(ebits);
+    const unsigned w = WindowWidth(ebits);
     const size_t entries = size_t(1) << (w - 1);
     LimbBuffer<uint64_t> space((entries + 2) * W);
     uint64_t* table = space.Get(); // table[k] = g^(2k + 1) R

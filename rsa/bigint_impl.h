@@ -199,22 +199,6 @@ private:
     std::unique_ptr<VectorMontgomery32> vector_; // 32-bit limbs only
 };
 
-// Window width for the sliding window over an exponent of `bits` bits: the
-// table costs 2^(w-1) products, the scan about bits / (w + 1) multiplies.
-inline unsigned WindowWidth(uint64_t bits)
-{
-    unsigned best = 1;
-    double bestCost = 1.0 + double(bits) / 2;
-    for (unsigned w = 2; w <= 7; ++w) {
-        const double cost = double(1u << (w - 1)) + double(bits) / (w + 1);
-        if (cost < bestCost) {
-            bestCost = cost;
-            best = w;
-        }
-    }
-    return best;
-}
-
 // result = g^e in the modular domain `mod` (g and result: n limbs, reduced;
 // result must not overlap g).  e has `ebits` >= 1 significant bits.
 // Left-to-right sliding window: each window of at most w bits that starts

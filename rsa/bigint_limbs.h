@@ -570,4 +570,20 @@ private:
     }
 };
 
+
+// Window width for the sliding window over an exponent of `bits` bits: the
+// table costs 2^(w-1) products, the scan about bits / (w + 1) multiplies.
+inline unsigned WindowWidth(uint64_t bits)
+{
+    unsigned best = 1;
+    double bestCost = 1.0 + double(bits) / 2;
+    for (unsigned w = 2; w <= 7; ++w) {
+        const double cost = double(1u << (w - 1)) + double(bits) / (w + 1);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = w;
+        }
+    }
+    return best;
+}
 } // namespace zel_bigint
