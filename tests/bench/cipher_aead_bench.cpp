@@ -18,6 +18,7 @@
 #include "cipher/aead.h"
 #include "cipher/aes.h"
 #include "cipher/ghash.h"
+#include "tests/bench/bench_rounds.h"
 
 #include <benchmark/benchmark.h>
 #include <nettle/eax.h>
@@ -52,22 +53,6 @@ Bytes Pattern(size_t n, uint32_t seed)
     for (auto& b : v)
         b = uint8_t(random());
     return v;
-}
-
-double ThreadSeconds()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 const bool kEngineChosen = [] {

@@ -22,6 +22,7 @@
 #include "hash/sha1.h"
 #include "hash/sha256.h"
 #include "hash/sha512.h"
+#include "tests/bench/bench_rounds.h"
 
 #include <benchmark/benchmark.h>
 #if ZEL_BENCH_GCRYPT
@@ -295,22 +296,6 @@ long S2KPeakKilobytes()
 
 // --- rounds: ours and every peer side by side ----------------------------------------
 
-double ThreadSeconds()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 // One implementation of a row: `run` computes the result once (ours first
 // in every row); the results are compared before anything is timed.
 struct Contender {
@@ -321,7 +306,7 @@ struct Contender {
 struct RowResult {
     std::string label;
     double ours = 0; // bytes per second
-    std::vector<std::pair<std::string, double>> peers;
+    PeerRates peers;
     double target = 0; // ours / best peer at least this (0: none)
     bool failed = false;
 };
@@ -580,24 +565,10 @@ void PrintTable()
         }
         if (row.ours == 0)
             continue; // not run (filtered out)
-        const auto rate = [&row](const char* peer) -> std::string {
-            for (const auto& [n, r] : row.peers)
-                if (n == peer) {
-                    char text[32];
-                    std::snprintf(text, sizeof text, "%.0f", r / 1e6);
-                    return text;
-                }
-            return "-";
-        };
-        std::string bestName = "-";
-        double best = 0;
-        for (const auto& [n, r] : row.peers)
-            if (r > best) {
-                best = r;
-                bestName = n;
-            }
-        std::printf("%-24s %9.0f %9s %9s %9s", row.label.c_str(), row.ours / 1e6, rate("OpenSSL").c_str(),
-                    rate("libgcrypt").c_str(), rate("zlib").c_str());
+        const auto [bestName, best] = BestPeer(row.peers);
+        std::printf("%-24s %9.0f %9s %9s %9s", row.label.c_str(), row.ours / 1e6,
+                    PeerRateText(row.peers, "OpenSSL").c_str(), PeerRateText(row.peers, "libgcrypt").c_str(),
+                    PeerRateText(row.peers, "zlib").c_str());
         if (best > 0)
             std::printf(" %10.2f  %-10s", row.ours / best, bestName.c_str());
         else

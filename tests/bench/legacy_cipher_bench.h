@@ -32,6 +32,7 @@
 #pragma once
 
 #include "core/xblob.h"
+#include "tests/bench/bench_rounds.h"
 
 #include <benchmark/benchmark.h>
 #include <nettle/cbc.h>
@@ -78,22 +79,6 @@ inline XBlob KeyMaterial(uint32_t bytes)
     return key;
 }
 
-inline double ThreadSeconds()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-inline double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 struct Op {
     int32_t mode; // 1 electronic codebook, 2 cipher block chaining
     bool encrypt;
@@ -102,7 +87,7 @@ struct Op {
 // The rounds' medians of every row, printed as one table when the program ends.
 struct Row {
     double ours = 0;
-    std::vector<std::pair<std::string, double>> peers; // name, MB/s
+    PeerRates peers; // name, bytes per second
 };
 
 class Table {
@@ -116,24 +101,10 @@ public:
         std::printf("%-24s %8s %8s %8s %9s %10s  %s\n", "", "ours", "OpenSSL", "nettle", "libgcrypt", "ours/best",
                     "best peer");
         for (const auto& [name, row] : rows_) {
-            const auto rate = [&row](const char* peer) -> std::string {
-                for (const auto& [n, r] : row.peers)
-                    if (n == peer) {
-                        char text[32];
-                        std::snprintf(text, sizeof text, "%.0f", r / 1e6);
-                        return text;
-                    }
-                return "-";
-            };
-            std::string bestName = "-";
-            double best = 0;
-            for (const auto& [n, r] : row.peers)
-                if (r > best) {
-                    best = r;
-                    bestName = n;
-                }
-            std::printf("%-24s %8.0f %8s %8s %9s %10.2f  %s\n", name.c_str(), row.ours / 1e6, rate("OpenSSL").c_str(),
-                        rate("nettle").c_str(), rate("libgcrypt").c_str(), best > 0 ? row.ours / best : 0,
+            const auto [bestName, best] = BestPeer(row.peers);
+            std::printf("%-24s %8.0f %8s %8s %9s %10.2f  %s\n", name.c_str(), row.ours / 1e6,
+                        PeerRateText(row.peers, "OpenSSL").c_str(), PeerRateText(row.peers, "nettle").c_str(),
+                        PeerRateText(row.peers, "libgcrypt").c_str(), best > 0 ? row.ours / best : 0,
                         bestName.c_str());
         }
     }

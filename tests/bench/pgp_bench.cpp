@@ -20,6 +20,7 @@
 // PGP/AES128/<direction>/format<N> runs each message format (see Format).
 #include "core/xblob.h"
 #include "pgp/message.h"
+#include "tests/bench/bench_rounds.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
@@ -234,22 +235,6 @@ private:
     bool ok_ = false;
 };
 #endif
-
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-double ThreadSeconds()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 // The rows of the ratio benchmarks, printed when the program ends.
 struct RatioTable {

@@ -26,6 +26,8 @@
 #include "rsa/bigint.h"
 #include "rsa/rsa.h"
 #include "tests/native/rsa_gmp_reference.h"
+#include "tests/bench/bench_rounds.h"
+#include "tests/bench/bench_kernel_argument.h"
 
 #include <benchmark/benchmark.h>
 #include <gmp.h>
@@ -67,20 +69,6 @@ XBlob ToBlob(const Bytes& b)
     if (!b.empty())
         x.AppendBytes(b.data(), uint32_t(b.size()));
     return x;
-}
-
-double ThreadSeconds()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // --- Key generation ---------------------------------------------------------------
@@ -495,31 +483,6 @@ public:
 private:
     std::map<std::string, std::map<std::string, std::vector<double>>> values_;
 };
-
-// --kernel=portable|adx|ifma (taken out of the arguments before Google
-// Benchmark reads them): runs our side on that big-integer kernel instead of
-// the one the process chose.  False for an unknown or unavailable kernel.
-bool TakeKernelArgument(int& argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--kernel=", 0) != 0)
-            continue;
-        const std::string name = arg.substr(9);
-        const XBigIntKernel kernel = name == "portable" ? XBigIntKernel::kPortable
-                                   : name == "adx"      ? XBigIntKernel::kAdx
-                                                        : XBigIntKernel::kIfma;
-        if ((name != "portable" && name != "adx" && name != "ifma") || !XBigIntSelectKernel(kernel)) {
-            std::fprintf(stderr, "kernel %s: unknown or not available here\n", name.c_str());
-            return false;
-        }
-        for (int j = i; j + 1 < argc; ++j)
-            argv[j] = argv[j + 1];
-        --argc;
-        --i;
-    }
-    return true;
-}
 
 } // namespace
 

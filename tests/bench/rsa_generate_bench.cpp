@@ -9,6 +9,7 @@
 // the distance to the next prime, so the medians of the runs are compared;
 // the ratios are ours / peer (below 1 is faster).
 #include "rsa/rsa.h"
+#include "tests/bench/bench_rounds.h"
 
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
@@ -25,13 +26,6 @@ namespace {
 double Seconds(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 bool OpenSslKeygen(unsigned bits)
